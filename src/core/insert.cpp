@@ -1,0 +1,80 @@
+// Insertion: descend to a free link, then retrace until a subtree stops
+// growing, with at most one single or double rotation.
+#include <cstdlib>
+
+#include "../detail.hpp"
+
+using namespace tarn::detail;
+
+namespace {
+
+// p's subtree on side d grew by one level and p was already heavy there.
+template <Dir d>
+void fix_heavy_side(tarn_head *head, tarn_node *p) {
+    tarn_node *c = child(p, d);
+    if (c->balance == TARN_BAL_EQ) return; // impossible in a sound tree
+    if (c->balance == heavy(d)) {
+        rotate_up<d>(head, p);
+        p->balance = c->balance = TARN_BAL_EQ;
+        return;
+    }
+    rotate_up_twice<d>(head, p);
+    // In a sound tree p keeps a child whenever it is left unbalanced; a leaf
+    // marked otherwise means links or codes were damaged from outside.
+    if constexpr (d == Right)
+        if (!p->left && !p->right && p->balance != TARN_BAL_EQ) std::abort();
+}
+
+// p's subtree on side d grew by one level: true when p grew as well.
+template <Dir d>
+bool grew_on(tarn_head *head, tarn_node *p) {
+    if (p->balance == TARN_BAL_EQ) {
+        p->balance = heavy(d);
+        return true;
+    }
+    if (p->balance == heavy(d))
+        fix_heavy_side<d>(head, p);
+    else
+        p->balance = TARN_BAL_EQ;
+    return false;
+}
+
+template <class Order>
+int32_t link_and_rebalance(tarn_head *head, tarn_node *node, const Order &order) {
+    uintptr_t delta = key_delta(head);
+    tarn_node *p = head->root;
+    for (;;) {
+        uint32_t r = order(key_at(p, delta));
+        if (r == TARN_CMP_EQUAL) return 0;
+        tarn_node *&link = r == TARN_CMP_GREATER ? p->left : p->right;
+        if (!link) {
+            link = node;
+            break;
+        }
+        p = link;
+    }
+    node->parent = p;
+    node->in_tree = 1;
+    for (tarn_node *c = node; p; c = p, p = p->parent) {
+        bool taller = p->right == c ? grew_on<Right>(head, p) : grew_on<Left>(head, p);
+        if (!taller) break;
+    }
+    head->count++;
+    return 1;
+}
+
+} // namespace
+
+TARN_EXPORT int32_t tarn_insert(tarn_head *head, tarn_node *node) {
+    if (!head || !node) return 0;
+    std::memset(node, 0, sizeof *node);
+    if (!head->root) {
+        head->root = node;
+        node->in_tree = 1;
+        head->count++;
+        return 1;
+    }
+    const void *key = key_at(node, key_delta(head));
+    return with_key_order(head,
+                          [&](auto bind) { return link_and_rebalance(head, node, bind(key)); });
+}

@@ -1,0 +1,73 @@
+// Removal by node: splice out the node or its in-order successor, retrace
+// to the root while subtrees keep shrinking, then let the successor take the
+// node's place. No comparator is called.
+#include "../detail.hpp"
+
+using namespace tarn::detail;
+
+namespace {
+
+Dir side_of(const tarn_node *n) { return n->parent && n->parent->left == n ? Left : Right; }
+
+// p's subtree on side d lost a level: true when p's subtree did too.
+template <Dir d>
+bool shrank_on(tarn_head *head, tarn_node *p) {
+    constexpr Dir far = other(d);
+    if (p->balance == TARN_BAL_EQ) {
+        p->balance = heavy(far);
+        return false;
+    }
+    if (p->balance != heavy(far)) { // the shrunk side was the taller one
+        p->balance = TARN_BAL_EQ;
+        return true;
+    }
+    tarn_node *x = child(p, far);
+    if (x->balance == heavy(far)) {
+        rotate_up<far>(head, p);
+        p->balance = x->balance = TARN_BAL_EQ;
+        return true;
+    }
+    if (x->balance == TARN_BAL_EQ) {
+        rotate_up<far>(head, p);
+        x->balance = heavy(d);
+        return false;
+    }
+    rotate_up_twice<far>(head, p);
+    return true;
+}
+
+void retrace_after_removal(tarn_head *head, tarn_node *p, Dir side) {
+    while (p) {
+        tarn_node *up = p->parent;
+        Dir up_side = side_of(p); // both read before any rotation at p
+        bool shorter = on_side(side, [&]<Dir d>() { return shrank_on<d>(head, p); });
+        if (!shorter) return;
+        p = up;
+        side = up_side;
+    }
+}
+
+} // namespace
+
+TARN_EXPORT void tarn_delete(tarn_head *head, tarn_node *node) {
+    if (!head || !node || !node->in_tree) return;
+    tarn_node *r = node->left && node->right ? outermost<Left>(node->right) : node;
+    Dir side = side_of(r);
+    tarn_node *p = r->parent;
+    tarn_node *orphan = r->right ? r->right : r->left;
+    link_to(head, r) = orphan;
+    if (orphan) orphan->parent = p;
+    retrace_after_removal(head, p, side);
+    if (r != node) { // the retrace may have moved node: use its links as they stand
+        link_to(head, node) = r;
+        r->parent = node->parent;
+        r->right = node->right;
+        r->left = node->left;
+        if (r->right) r->right->parent = r;
+        if (r->left) r->left->parent = r;
+        r->balance = node->balance;
+    }
+    head->count--;
+    node->in_tree = 0;
+    node->right = node->left = node->parent = nullptr;
+}

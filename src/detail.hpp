@@ -1,0 +1,325 @@
+// Internal machinery shared by every exported call: directions, key
+// addressing, the effective root, comparison policies, rotations, the
+// in-order steps and the generic descent. Each mirror-image pair is written
+// once, for a direction chosen at compile time.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "tarn.h"
+
+#define TARN_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace tarn::detail {
+
+// ---- Directions -----------------------------------------------------------
+
+enum Dir : unsigned { Left = 0, Right = 1 };
+
+constexpr Dir other(Dir d) { return Dir(d ^ 1u); }
+
+inline tarn_node *&child(tarn_node *n, Dir d) { return d == Left ? n->left : n->right; }
+
+// The balance code that names side d as the taller one.
+constexpr uint32_t heavy(Dir d) { return d == Left ? TARN_BAL_LH : TARN_BAL_RH; }
+
+// Balance given to the node that a double rotation makes the grandchild's
+// child on side `side`, indexed by the grandchild's old balance code.
+inline constexpr uint32_t kDoubleRotationBalance[2][3] = {
+    /* Left  */ {TARN_BAL_EQ, TARN_BAL_LH, TARN_BAL_EQ},
+    /* Right */ {TARN_BAL_EQ, TARN_BAL_EQ, TARN_BAL_RH},
+};
+
+// The link that points at n: its parent's child link, or the root word.
+inline tarn_node *&link_to(tarn_head *head, tarn_node *n) {
+    tarn_node *p = n->parent;
+    if (!p) return head->root;
+    return p->left == n ? p->left : p->right;
+}
+
+// Lifts n's child on side d into n's place (a rotation towards other(d)).
+// Balance codes are the caller's business.
+template <Dir d>
+inline void rotate_up(tarn_head *head, tarn_node *n) {
+    tarn_node *lifted = child(n, d);
+    tarn_node *inner = child(lifted, other(d));
+    child(n, d) = inner;
+    if (inner) inner->parent = n;
+    link_to(head, n) = lifted;
+    lifted->parent = n->parent;
+    child(lifted, other(d)) = n;
+    n->parent = lifted;
+}
+
+// p's child c on side d is heavy on the inner side: lift c's inner child g
+// above both. Afterwards c is g's child on side d and p on side other(d).
+template <Dir d>
+inline tarn_node *rotate_up_twice(tarn_head *head, tarn_node *p) {
+    tarn_node *c = child(p, d);
+    tarn_node *g = child(c, other(d));
+    if (g->balance <= TARN_BAL_LH) {
+        p->balance = kDoubleRotationBalance[other(d)][g->balance];
+        c->balance = kDoubleRotationBalance[d][g->balance];
+    }
+    g->balance = TARN_BAL_EQ;
+    rotate_up<other(d)>(head, c);
+    rotate_up<d>(head, p);
+    return g;
+}
+
+// Calls body.template operator()<Left or Right>(); turns a runtime side into
+// one of two instantiations.
+template <class Body>
+inline decltype(auto) on_side(Dir d, Body &&body) {
+    return d == Left ? body.template operator()<Left>() : body.template operator()<Right>();
+}
+
+// ---- Addresses ------------------------------------------------------------
+
+// Distance from a node to its record's key; plain unsigned arithmetic, so
+// the key may sit before or after the node.
+inline uintptr_t key_delta(const tarn_head *head) {
+    return uintptr_t(head->key_offset - head->node_offset);
+}
+
+inline const void *key_at(const tarn_node *n, uintptr_t delta) {
+    return reinterpret_cast<const void *>(reinterpret_cast<uintptr_t>(n) + delta);
+}
+
+inline void *record_of(const tarn_node *n, const tarn_head *head) {
+    if (!n) return nullptr;
+    return reinterpret_cast<void *>(reinterpret_cast<uintptr_t>(n) - uintptr_t(head->node_offset));
+}
+
+// The tree a read-only call searches: origin's root for a replica (one level
+// only), else the descriptor's own. NULL for a NULL head or an orphan
+// replica, as for an empty tree.
+inline tarn_node *effective_root(const tarn_head *head) {
+    if (!head) return nullptr;
+    if (head->flags & TARN_HEAD_REPLICA) return head->origin ? head->origin->root : nullptr;
+    return head->root;
+}
+
+// ---- Comparison -------------------------------------------------------------
+//
+// A comparison is bound to one probe for the length of a call and maps a
+// tree-side key address to a code. Byte-wise keys of common lengths are
+// loaded as big-endian integers, which orders them exactly as memcmp.
+
+struct CallbackOrder {
+    tarn_compare_fn fn;
+    const void *probe;
+    uint32_t operator()(const void *tree_key) const { return fn(tree_key, probe); }
+};
+
+struct ExactCallbackOrder {
+    tarn_compare_exact_fn fn;
+    const void *probe;
+    uint32_t extra;
+    uint32_t operator()(const void *tree_key) const { return fn(tree_key, probe, extra); }
+};
+
+template <class Word>
+inline Word load_big_endian(const void *p) {
+    Word w;
+    std::memcpy(&w, p, sizeof w);
+    if constexpr (sizeof(Word) == 1)
+        return w;
+    else if constexpr (sizeof(Word) == 2)
+        return __builtin_bswap16(w);
+    else if constexpr (sizeof(Word) == 4)
+        return __builtin_bswap32(w);
+    else
+        return __builtin_bswap64(w);
+}
+
+template <class Word>
+constexpr uint32_t code_of(Word tree, Word probe) {
+    return uint32_t(tree > probe) | (uint32_t(tree < probe) << 1);
+}
+
+template <class Word>
+struct WordOrder {
+    Word probe;
+    explicit WordOrder(const void *p) : probe(load_big_endian<Word>(p)) {}
+    uint32_t operator()(const void *tree_key) const {
+        return code_of(load_big_endian<Word>(tree_key), probe);
+    }
+};
+
+struct PairOrder { // 16-byte keys: two big-endian words
+    uint64_t high, low;
+    explicit PairOrder(const void *p)
+        : high(load_big_endian<uint64_t>(p)),
+          low(load_big_endian<uint64_t>(static_cast<const uint8_t *>(p) + 8)) {}
+    uint32_t operator()(const void *tree_key) const {
+        uint64_t h = load_big_endian<uint64_t>(tree_key);
+        if (h != high) return code_of(h, high);
+        return code_of(load_big_endian<uint64_t>(static_cast<const uint8_t *>(tree_key) + 8), low);
+    }
+};
+
+struct MemcmpOrder {
+    const void *probe;
+    size_t length;
+    uint32_t operator()(const void *tree_key) const {
+        int r = std::memcmp(tree_key, probe, length);
+        return r < 0 ? TARN_CMP_LESS : r > 0 ? TARN_CMP_GREATER : TARN_CMP_EQUAL;
+    }
+};
+
+struct AllEqualOrder { // key_length 0: every key compares equal
+    uint32_t operator()(const void *) const { return TARN_CMP_EQUAL; }
+};
+
+// Runs body(bind) with `bind(probe)` producing the descriptor's byte-wise
+// comparison for that probe. The choice is made here, once per call, so each
+// body is instantiated per comparison and its loops test no mode.
+template <class Body>
+inline decltype(auto) with_bytewise_order(const tarn_head *head, Body &&body) {
+    switch (head->key_length) {
+    case 0: return body([](const void *) { return AllEqualOrder{}; });
+    case 1: return body([](const void *p) { return WordOrder<uint8_t>(p); });
+    case 2: return body([](const void *p) { return WordOrder<uint16_t>(p); });
+    case 4: return body([](const void *p) { return WordOrder<uint32_t>(p); });
+    case 8: return body([](const void *p) { return WordOrder<uint64_t>(p); });
+    case 16: return body([](const void *p) { return PairOrder(p); });
+    default: {
+        size_t length = head->key_length;
+        return body([length](const void *p) { return MemcmpOrder{p, length}; });
+    }
+    }
+}
+
+// As with_bytewise_order, but the descriptor's comparator wins when set.
+template <class Body>
+inline decltype(auto) with_key_order(const tarn_head *head, Body &&body) {
+    if (tarn_compare_fn fn = head->compare)
+        return body([fn](const void *p) { return CallbackOrder{fn, p}; });
+    return with_bytewise_order(head, body);
+}
+
+// Byte-wise comparison would read key_length bytes through a NULL probe;
+// such a probe finds nothing instead. A comparator sees NULL unchanged.
+inline bool unreadable_bytes(const tarn_head *head, const void *probe) {
+    return !probe && head->key_length != 0;
+}
+
+inline bool unreadable_probe(const tarn_head *head, const void *probe) {
+    return !head->compare && unreadable_bytes(head, probe);
+}
+
+// ---- In-order steps -----------------------------------------------------------
+
+template <Dir d>
+inline tarn_node *outermost(tarn_node *n) {
+    while (tarn_node *c = child(n, d)) n = c;
+    return n;
+}
+
+// Successor (d = Right) or predecessor (d = Left) through links alone. The
+// climb tests only the parent's left link, in both directions.
+template <Dir d>
+inline tarn_node *step(tarn_node *n) {
+    if (tarn_node *c = child(n, d)) return outermost<other(d)>(c);
+    for (tarn_node *m = n, *p = n->parent; p; m = p, p = p->parent)
+        if ((p->left == m) == (d == Right)) return p;
+    return nullptr;
+}
+
+// ---- Descent ------------------------------------------------------------------
+//
+// Every key search is one loop down from a root; a Steer policy answers "with
+// this code at this node: stop, or go which way, and remember the node as the
+// candidate?". Its tables are the searches' documented code tables.
+
+enum class Move : uint8_t { Stop, Left, Right, LeftKeep, RightKeep };
+
+struct Descent {
+    tarn_node *hit;       // node where the policy stopped, else NULL
+    tarn_node *candidate; // last node remembered on the way
+    tarn_node *end;       // last node visited
+    uint32_t end_code;    // its code
+};
+
+// Equality: 0 stops; 1 left; everything else right.
+struct SteerExact {
+    static constexpr Move at(uint32_t r) {
+        return r == TARN_CMP_EQUAL ? Move::Stop : r == TARN_CMP_GREATER ? Move::Left : Move::Right;
+    }
+};
+
+// Floor (d = Left) remembers nodes below the probe; ceiling (d = Right)
+// remembers nodes above it, including those with out-of-contract codes.
+template <Dir d>
+struct SteerBound {
+    static constexpr Move at(uint32_t r) {
+        if (r == TARN_CMP_LESS) return d == Left ? Move::RightKeep : Move::Right;
+        if (r == TARN_CMP_EQUAL) return Move::Stop;
+        return d == Left ? Move::Left : Move::LeftKeep;
+    }
+};
+
+// Probe finding: 1 left, 2 right, every other code stops.
+struct SteerProbe {
+    static constexpr Move at(uint32_t r) {
+        return r == TARN_CMP_GREATER ? Move::Left : r == TARN_CMP_LESS ? Move::Right : Move::Stop;
+    }
+};
+
+template <class Steer, class Order>
+inline Descent descend(tarn_node *n, uintptr_t delta, const Order &order) {
+    tarn_node *candidate = nullptr;
+    for (;;) {
+        uint32_t r = order(key_at(n, delta));
+        Move m = Steer::at(r);
+        if (m == Move::Stop) return {n, candidate, n, r};
+        if (m == Move::LeftKeep || m == Move::RightKeep) candidate = n;
+        tarn_node *next = (m == Move::Left || m == Move::LeftKeep) ? n->left : n->right;
+        if (!next) return {nullptr, candidate, n, r};
+        n = next;
+    }
+}
+
+// Nearest node strictly after (d = Right) or before (d = Left) the probe:
+// an equal node gives its neighbour; otherwise the end node answers itself
+// when it lies on the far side, else its neighbour does.
+template <Dir d, class Order>
+inline tarn_node *neighbour_of_key(tarn_node *root, uintptr_t delta, const Order &order) {
+    Descent s = descend<SteerExact>(root, delta, order);
+    if (s.hit) return step<d>(s.hit);
+    constexpr uint32_t far_side = d == Right ? TARN_CMP_GREATER : TARN_CMP_LESS;
+    if (s.end_code == TARN_CMP_EQUAL || s.end_code == far_side) return s.end;
+    return step<d>(s.end);
+}
+
+// ---- Recursive walks -----------------------------------------------------------
+//
+// The order is fixed per call, so it is a template argument of the recursion
+// rather than a test at every node. visit(n, depth) sees the root at depth 1.
+// A node's left link is read after its pre-order visit, its right link after
+// its in-order visit.
+
+template <uint32_t order, class Visit>
+void walk_from(tarn_node *n, int32_t depth, const Visit &visit) {
+    if (order == TARN_WALK_PREORDER) visit(n, depth);
+    if (n->left) walk_from<order>(n->left, depth + 1, visit);
+    if (order == TARN_WALK_INORDER) visit(n, depth);
+    if (n->right) walk_from<order>(n->right, depth + 1, visit);
+    if (order == TARN_WALK_POSTORDER) visit(n, depth);
+}
+
+// An unknown order visits nothing.
+template <class Visit>
+void walk_ordered(tarn_node *root, uint32_t order, const Visit &visit) {
+    if (!root) return;
+    switch (order) {
+    case TARN_WALK_PREORDER: return walk_from<TARN_WALK_PREORDER>(root, 1, visit);
+    case TARN_WALK_INORDER: return walk_from<TARN_WALK_INORDER>(root, 1, visit);
+    case TARN_WALK_POSTORDER: return walk_from<TARN_WALK_POSTORDER>(root, 1, visit);
+    default: return;
+    }
+}
+
+} // namespace tarn::detail

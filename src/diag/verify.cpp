@@ -1,0 +1,29 @@
+// Balance verification: subtree heights against balance codes, post-order.
+#include "../detail.hpp"
+
+using namespace tarn::detail;
+
+namespace {
+
+// No AVL tree that fits in memory is this deep (height 100 needs over 1e20
+// nodes); deeper means corrupted links, such as a cycle, and fails instead of
+// exhausting the stack.
+constexpr uint32_t kMaxDepth = 100;
+
+// Height of n's subtree, or 0 when some node in it fails.
+uint64_t verified_height(const tarn_node *n, uint32_t depth) {
+    if (depth > kMaxDepth) return 0;
+    uint64_t hl = 0, hr = 0;
+    if (n->left && !(hl = verified_height(n->left, depth + 1))) return 0;
+    if (n->right && !(hr = verified_height(n->right, depth + 1))) return 0;
+    uint32_t expected = hl > hr ? TARN_BAL_LH : hr > hl ? TARN_BAL_RH : TARN_BAL_EQ;
+    if (n->balance != expected || hl > hr + 1 || hr > hl + 1) return 0;
+    return (hl > hr ? hl : hr) + 1;
+}
+
+} // namespace
+
+TARN_EXPORT int32_t tarn_verify_balance_factors(const tarn_head *head) {
+    tarn_node *root = effective_root(head);
+    return !root || verified_height(root, 1) != 0;
+}

@@ -1,0 +1,63 @@
+// Cursors: steps through links while holding a node, searches by saved key
+// after a yield, and the two strict key searches they rely on.
+#include "../detail.hpp"
+
+using namespace tarn::detail;
+
+namespace {
+
+// Nearest node strictly beyond key in direction d, from the effective root.
+template <Dir d>
+tarn_node *neighbour_from_key(const tarn_head *head, const void *key) {
+    tarn_node *root = effective_root(head);
+    if (!root || unreadable_probe(head, key)) return nullptr;
+    uintptr_t delta = key_delta(head);
+    return with_key_order(head,
+                          [&](auto bind) { return neighbour_of_key<d>(root, delta, bind(key)); });
+}
+
+// A holding cursor steps and stores whatever it finds; a detached one
+// searches from its saved key and stores only a node found.
+template <Dir d>
+tarn_node *step_cursor(const tarn_head *head, tarn_iterator *it) {
+    if (!it) return nullptr;
+    if (it->current) return it->current = step<d>(it->current);
+    tarn_node *found = neighbour_from_key<d>(head, it->saved_key);
+    if (found) it->current = found;
+    return found;
+}
+
+} // namespace
+
+TARN_EXPORT int32_t tarn_init_iterator(const tarn_head *head, tarn_iterator *iterator) {
+    if (!head || !iterator) return 0;
+    iterator->current = nullptr;
+    return 1;
+}
+
+TARN_EXPORT void tarn_pre_sched_yield(const tarn_head *head, tarn_iterator *iterator) {
+    if (!head || !iterator || !iterator->current) return;
+    std::memcpy(iterator->saved_key, key_at(iterator->current, key_delta(head)), head->key_length);
+    iterator->current = nullptr;
+}
+
+TARN_EXPORT tarn_node *tarn_get_next_node(const tarn_head *head, tarn_iterator *iterator) {
+    return step_cursor<Right>(head, iterator);
+}
+
+TARN_EXPORT tarn_node *tarn_get_previous_node(const tarn_head *head, tarn_iterator *iterator) {
+    return step_cursor<Left>(head, iterator);
+}
+
+TARN_EXPORT void *tarn_get_next_user_data(const tarn_head *head, tarn_iterator *iterator) {
+    tarn_node *found = step_cursor<Right>(head, iterator);
+    return head ? record_of(found, head) : nullptr;
+}
+
+TARN_EXPORT tarn_node *tarn_get_next_node_from_key(const tarn_head *head, const void *key) {
+    return neighbour_from_key<Right>(head, key);
+}
+
+TARN_EXPORT tarn_node *tarn_get_previous_node_from_key(const tarn_head *head, const void *key) {
+    return neighbour_from_key<Left>(head, key);
+}

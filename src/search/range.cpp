@@ -1,0 +1,102 @@
+// Range scans over inclusive bounds: the two first-node searches and the
+// cursor step that ends at the first node outside the bounds.
+#include "../detail.hpp"
+
+using namespace tarn::detail;
+
+namespace {
+
+// The checks against a bound: a node passes the lower bound on 0 or 1 and
+// the upper bound on 0 or 2; first_in_range's upper check drops only on 1.
+constexpr bool not_below(uint32_t r) { return r == TARN_CMP_EQUAL || r == TARN_CMP_GREATER; }
+constexpr bool not_above(uint32_t r) { return r == TARN_CMP_EQUAL || r == TARN_CMP_LESS; }
+
+struct Bounds {
+    const void *low, *high;
+};
+
+// Shared entry of the two first-node calls: resolves the tree, runs `find`
+// with both bounds bound to the descriptor's comparison, stores the result.
+template <class Find>
+tarn_node *first_in_range(const tarn_head *head, Bounds b, tarn_node **out, Find find) {
+    tarn_node *root = effective_root(head);
+    tarn_node *found = nullptr;
+    if (root && !unreadable_probe(head, b.low) && !unreadable_probe(head, b.high)) {
+        uintptr_t delta = key_delta(head);
+        found = with_key_order(
+            head, [&](auto bind) { return find(root, delta, bind(b.low), bind(b.high)); });
+    }
+    if (out) *out = found;
+    return found;
+}
+
+// Ceiling of low, dropped only when it lies above high.
+struct CeilingWithin {
+    template <class Order>
+    tarn_node *operator()(tarn_node *root, uintptr_t delta, const Order &low,
+                          const Order &high) const {
+        Descent s = descend<SteerBound<Right>>(root, delta, low);
+        tarn_node *n = s.hit ? s.hit : s.candidate;
+        if (n && high(key_at(n, delta)) == TARN_CMP_GREATER) return nullptr;
+        return n;
+    }
+};
+
+// A node equal to low at once; else the first node above low, within high.
+struct EqualOrNextWithin {
+    template <class Order>
+    tarn_node *operator()(tarn_node *root, uintptr_t delta, const Order &low,
+                          const Order &high) const {
+        Descent s = descend<SteerExact>(root, delta, low);
+        if (s.hit) return s.hit;
+        tarn_node *n = nullptr;
+        if (s.end_code == TARN_CMP_GREATER) {
+            n = s.end;
+        } else if (s.end_code == TARN_CMP_LESS) {
+            tarn_node *next = step<Right>(s.end);
+            if (next && low(key_at(next, delta)) == TARN_CMP_GREATER) n = next;
+        }
+        return n && not_above(high(key_at(n, delta))) ? n : nullptr;
+    }
+};
+
+// The node after the cursor's place, before the bound checks.
+template <class Order>
+tarn_node *next_after_saved_key(tarn_node *root, uintptr_t delta, const Order &saved) {
+    Descent s = descend<SteerExact>(root, delta, saved);
+    if (s.hit) return step<Right>(s.hit);
+    if (s.end_code == TARN_CMP_GREATER) return s.end;
+    if (s.end_code == TARN_CMP_LESS) return step<Right>(s.end);
+    return nullptr;
+}
+
+tarn_node *next_in_range(const tarn_head *head, Bounds b, tarn_iterator *it) {
+    if (!head || unreadable_probe(head, b.low) || unreadable_probe(head, b.high)) return nullptr;
+    tarn_node *root = it->current ? nullptr : effective_root(head);
+    if (!it->current && !root) return nullptr;
+    uintptr_t delta = key_delta(head);
+    return with_key_order(head, [&](auto bind) -> tarn_node * {
+        tarn_node *n = it->current ? step<Right>(it->current)
+                                   : next_after_saved_key(root, delta, bind(it->saved_key));
+        if (!n || !not_below(bind(b.low)(key_at(n, delta)))) return nullptr;
+        return not_above(bind(b.high)(key_at(n, delta))) ? n : nullptr;
+    });
+}
+
+} // namespace
+
+TARN_EXPORT tarn_node *tarn_get_first_node_in_range(const tarn_head *head, const void *low_key,
+                                                    const void *high_key, tarn_node **out) {
+    return first_in_range(head, {low_key, high_key}, out, CeilingWithin{});
+}
+
+TARN_EXPORT tarn_node *tarn_get_first_node_in_range2(const tarn_head *head, const void *low_key,
+                                                     const void *high_key, tarn_node **out) {
+    return first_in_range(head, {low_key, high_key}, out, EqualOrNextWithin{});
+}
+
+TARN_EXPORT tarn_node *tarn_get_next_node_in_range(const tarn_head *head, const void *low_key,
+                                                   const void *high_key, tarn_iterator *iterator) {
+    if (!iterator) return nullptr;
+    return iterator->current = next_in_range(head, {low_key, high_key}, iterator);
+}

@@ -1,0 +1,243 @@
+// Descriptor set-up, insertion and removal: named shapes, replicas, and a
+// randomized run against the model in every comparison mode.
+#include <random>
+
+#include "support.hpp"
+
+using namespace tarn_test;
+
+namespace {
+
+struct Tiny { // one-byte key right after the node
+    tarn_node node;
+    uint8_t key;
+};
+
+struct TinyTree {
+    tarn_head head{};
+    Tiny recs[256];
+    TinyTree() {
+        tarn_init(&head, 1, offsetof(Tiny, key), nullptr, nullptr);
+        for (int i = 0; i < 256; i++) recs[i].key = uint8_t(i);
+    }
+    tarn_node *node(int key) { return &recs[key].node; }
+    int key_of(const tarn_node *n) { return n ? reinterpret_cast<const Tiny *>(n)->key : -1; }
+    void insert_all(std::initializer_list<int> keys) {
+        for (int k : keys) ASSERT_EQ(tarn_insert(&head, node(k)), 1) << k;
+    }
+};
+
+TEST(Descriptor, InitAcceptsKeyLengthsUpToTheCursorBuffer) {
+    struct Case {
+        uint64_t length;
+        int32_t result;
+    } cases[] = {{0, 1}, {140, 1}, {141, 0}, {UINT64_MAX, 0}};
+    for (const Case &c : cases) {
+        tarn_head head;
+        std::memset(&head, 0x5A, sizeof head);
+        head.root = nullptr;
+        tarn_head before = head;
+        EXPECT_EQ(tarn_init(&head, c.length, 3, nullptr, nullptr), c.result) << c.length;
+        if (c.result == 0)
+            EXPECT_EQ(std::memcmp(&head, &before, sizeof head), 0);
+        else
+            EXPECT_EQ(head.count | head.flags | uintptr_t(head.origin), 0u);
+    }
+    EXPECT_EQ(tarn_init(nullptr, 8, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(tarn_init_new(nullptr, 8, 8, 0, nullptr, nullptr), 0);
+}
+
+TEST(Descriptor, ReinitialisingAPopulatedTreeKeepsItsNodes) {
+    TinyTree t;
+    t.insert_all({1, 2, 3});
+    t.head.flags = 0x80; // a caller's bit, kept as is
+    ASSERT_EQ(tarn_init_new(&t.head, 0, 1, offsetof(Tiny, key), compare_le32, nullptr), 1);
+    EXPECT_EQ(t.head.count, 3u);
+    EXPECT_EQ(t.head.flags, 0x80u);
+    EXPECT_EQ(t.head.compare, compare_le32);
+    EXPECT_EQ(t.key_of(t.head.root), 2);
+}
+
+TEST(Descriptor, ZeroLengthKeysAllCompareEqual) {
+    TinyTree t;
+    tarn_init(&t.head, 0, 0, nullptr, nullptr);
+    EXPECT_EQ(tarn_insert(&t.head, t.node(1)), 1);
+    EXPECT_EQ(tarn_insert(&t.head, t.node(2)), 0);
+    EXPECT_EQ(tarn_lookup(&t.head, nullptr), t.node(1));
+}
+
+TEST(Descriptor, ReplicaReadsThePrimarysLiveTree) {
+    TinyTree t;
+    tarn_head replica, untouched;
+    std::memset(&untouched, 0x33, sizeof untouched);
+    replica = untouched;
+    tarn_replicate_head_node(nullptr, &replica, nullptr);
+    tarn_replicate_head_node(&t.head, nullptr, nullptr);
+    EXPECT_EQ(std::memcmp(&replica, &untouched, sizeof replica), 0);
+
+    t.insert_all({5});
+    tarn_replicate_head_node(&t.head, &replica, compare_le32);
+    EXPECT_EQ(replica.origin, &t.head);
+    EXPECT_EQ(replica.flags & TARN_HEAD_REPLICA, 1u);
+    EXPECT_EQ(replica.compare, compare_le32);
+    EXPECT_EQ(replica.key_offset, t.head.key_offset);
+    tarn_delete(&t.head, t.node(5));
+    EXPECT_EQ(tarn_is_empty(&replica), 1);
+    EXPECT_EQ(replica.count, 1u) << "a replica's count is a snapshot";
+    t.insert_all({6});
+    EXPECT_EQ(tarn_is_empty(&replica), 0);
+    replica.origin = nullptr;
+    EXPECT_EQ(tarn_is_empty(&replica), 1);
+    EXPECT_EQ(tarn_is_empty(nullptr), 1);
+}
+
+// Every insertion order of three keys needs its own rotation (or none) and
+// ends in the same perfect tree.
+TEST(Insert, EachRotationEndsInThePerfectTree) {
+    const std::vector<std::vector<int>> orders = {{1, 2, 3}, {3, 2, 1}, {1, 3, 2},
+                                                  {3, 1, 2}, {2, 1, 3}, {2, 3, 1}};
+    for (const auto &order : orders) {
+        TinyTree t;
+        for (int k : order) ASSERT_EQ(tarn_insert(&t.head, t.node(k)), 1);
+        EXPECT_EQ(t.key_of(t.head.root), 2);
+        EXPECT_EQ(t.head.root->parent, nullptr);
+        for (int k : {1, 2, 3}) EXPECT_EQ(t.node(k)->balance, uint32_t(TARN_BAL_EQ));
+        EXPECT_TRUE(tree_is_sound(t.head));
+    }
+}
+
+TEST(Insert, AscendingSevenKeysBuildAPerfectTree) {
+    TinyTree t;
+    for (int k = 1; k <= 7; k++) {
+        ASSERT_EQ(tarn_insert(&t.head, t.node(k)), 1);
+        ASSERT_EQ(tarn_verify_balance_factors(&t.head), 1);
+    }
+    EXPECT_EQ(t.key_of(t.head.root), 4);
+    for (int k = 1; k <= 7; k++) EXPECT_EQ(t.node(k)->balance, uint32_t(TARN_BAL_EQ));
+}
+
+TEST(Insert, DuplicateIsRefusedAndLeftUnlinked) {
+    TinyTree t;
+    t.insert_all({1, 2});
+    Tiny twin{};
+    std::memset(&twin.node, 0xFF, sizeof twin.node);
+    twin.key = 2;
+    EXPECT_EQ(tarn_insert(&t.head, &twin.node), 0);
+    EXPECT_EQ(t.head.count, 2u);
+    EXPECT_EQ(twin.node.in_tree, 0u);
+    EXPECT_EQ(twin.node.parent, nullptr);
+    tarn_delete(&t.head, &twin.node);
+    EXPECT_EQ(t.head.count, 2u);
+    EXPECT_EQ(tarn_insert(nullptr, t.node(3)), 0);
+    EXPECT_EQ(tarn_insert(&t.head, nullptr), 0);
+}
+
+uint32_t always(const void *, const void *) { return 5; }
+
+TEST(Insert, OutOfContractCodesDescendRight) {
+    TinyTree t;
+    tarn_init(&t.head, 1, offsetof(Tiny, key), always, nullptr);
+    for (int k = 0; k < 50; k++) ASSERT_EQ(tarn_insert(&t.head, t.node(k)), 1);
+    // Every node went right of all before it: insertion order is key order.
+    auto order = in_order(t.head);
+    ASSERT_EQ(order.size(), 50u);
+    for (int k = 0; k < 50; k++) EXPECT_EQ(order[k], t.node(k));
+    EXPECT_EQ(tarn_verify_balance_factors(&t.head), 1);
+}
+
+// 10 (RH) -> 40, whose left child 20 was linked by hand with 40 left EQ.
+// Inserting 25 lifts 20 over a leaf 10 marked LH: only damage gets there.
+void insert_into_damaged_tree() {
+    TinyTree t;
+    t.insert_all({10, 40});
+    tarn_node *n20 = t.node(20);
+    *n20 = tarn_node{TARN_BAL_EQ, 1, nullptr, nullptr, t.node(40)};
+    t.node(40)->left = n20;
+    tarn_insert(&t.head, t.node(25));
+}
+
+TEST(InsertDeathTest, DamagedBalanceCodesAbort) { EXPECT_DEATH(insert_into_damaged_tree(), ""); }
+
+TEST(Remove, NamedShapes) {
+    TinyTree t;
+    t.insert_all({2, 1, 3});
+    tarn_delete(&t.head, t.node(2));
+    EXPECT_EQ(t.key_of(t.head.root), 3);
+    EXPECT_EQ(t.node(3)->left, t.node(1));
+    EXPECT_EQ(t.node(3)->balance, uint32_t(TARN_BAL_LH));
+    EXPECT_EQ(t.node(1)->parent, t.node(3));
+    EXPECT_EQ(t.node(2)->in_tree, 0u);
+    EXPECT_EQ(t.node(2)->left, nullptr);
+    EXPECT_EQ(t.node(2)->right, nullptr);
+    EXPECT_EQ(t.node(2)->parent, nullptr);
+    EXPECT_TRUE(tree_is_sound(t.head));
+
+    tarn_delete(&t.head, t.node(2)); // twice: nothing
+    EXPECT_EQ(t.head.count, 2u);
+    tarn_delete(&t.head, t.node(3));
+    tarn_delete(&t.head, t.node(1));
+    EXPECT_EQ(t.head.root, nullptr);
+    EXPECT_EQ(t.head.count, 0u);
+    tarn_delete(nullptr, t.node(1));
+    tarn_delete(&t.head, nullptr);
+}
+
+TEST(Remove, RemovedNodeKeepsItsLastBalanceCode) {
+    TinyTree t;
+    t.insert_all({2, 1, 3, 4});
+    // 3 is RH with child 4; removing 4 first would rebalance it. Remove 3:
+    // the splice leaves 3's balance as the retrace found it.
+    uint32_t before = t.node(3)->balance;
+    tarn_delete(&t.head, t.node(3));
+    EXPECT_EQ(t.node(3)->balance, before);
+    EXPECT_TRUE(tree_is_sound(t.head));
+}
+
+// Thousands of random inserts (duplicates included) and removals against
+// the model, in every comparison mode, checking the whole tree each time.
+class RandomChanges : public ::testing::TestWithParam<Mode> {};
+
+TEST_P(RandomChanges, MatchTheModel) {
+    const uint32_t values = GetParam() == Mode::Bytes1 ? 256 : 600;
+    ModelTree t(GetParam(), values);
+    std::mt19937 rng(1234);
+    for (int i = 0; i < 6000; i++) {
+        uint32_t v = rng() % values;
+        bool linked = t.model.count(v) != 0;
+        if (rng() % 100 < (i < 3000 ? 65 : 35)) {
+            if (linked) {
+                // A twin record with the same key must be refused.
+                Rec twin{};
+                encode_key(t.mode, v, twin.key);
+                ASSERT_EQ(tarn_insert(&t.head, &twin.node), 0);
+                ASSERT_EQ(twin.node.in_tree, 0u);
+            } else {
+                ASSERT_TRUE(t.insert(v));
+            }
+        } else {
+            t.remove(v); // also removes unlinked records: must be a no-op
+        }
+        ASSERT_TRUE(tree_is_sound(t.head, &t.pool)) << "after step " << i;
+        ASSERT_EQ(tarn_verify_balance_factors(&t.head), 1);
+        ASSERT_EQ(t.head.count, t.model.size());
+    }
+    std::vector<uint32_t> seen;
+    for (tarn_node *n : in_order(t.head)) seen.push_back(t.value_of(n));
+    EXPECT_EQ(seen, std::vector<uint32_t>(t.model.begin(), t.model.end()));
+    // Drain in random order.
+    std::vector<uint32_t> rest(t.model.begin(), t.model.end());
+    std::shuffle(rest.begin(), rest.end(), rng);
+    for (uint32_t v : rest) {
+        t.remove(v);
+        ASSERT_TRUE(tree_is_sound(t.head));
+    }
+    EXPECT_EQ(t.head.root, nullptr);
+    EXPECT_EQ(t.head.count, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllModes, RandomChanges,
+                         ::testing::Values(Mode::Bytes1, Mode::Bytes4, Mode::Bytes8, Mode::Bytes16,
+                                           Mode::Bytes5, Mode::Callback),
+                         [](const auto &info) { return mode_name(info.param); });
+
+} // namespace

@@ -1,0 +1,164 @@
+#include "support.hpp"
+
+#include <algorithm>
+#include <functional>
+
+namespace tarn_test {
+
+std::string mode_name(Mode m) {
+    switch (m) {
+    case Mode::Bytes1: return "Bytes1";
+    case Mode::Bytes4: return "Bytes4";
+    case Mode::Bytes8: return "Bytes8";
+    case Mode::Bytes16: return "Bytes16";
+    case Mode::Bytes5: return "Bytes5";
+    case Mode::Callback: return "Callback";
+    }
+    return "?";
+}
+
+size_t key_length_of(Mode m) {
+    switch (m) {
+    case Mode::Bytes1: return 1;
+    case Mode::Bytes4: return 4;
+    case Mode::Bytes8: return 8;
+    case Mode::Bytes16: return 16;
+    case Mode::Bytes5: return 5;
+    case Mode::Callback: return 4;
+    }
+    return 0;
+}
+
+uint32_t compare_le32(const void *tree_side, const void *probe) {
+    uint32_t a, b;
+    std::memcpy(&a, tree_side, 4);
+    std::memcpy(&b, probe, 4);
+    return a == b ? TARN_CMP_EQUAL : a > b ? TARN_CMP_GREATER : TARN_CMP_LESS;
+}
+
+void encode_key(Mode m, uint32_t value, uint8_t *key) {
+    size_t len = key_length_of(m);
+    std::memset(key, 0xA5, len); // leading filler bytes shared by every key
+    if (m == Mode::Callback) {
+        std::memcpy(key, &value, 4);
+        return;
+    }
+    for (size_t i = 0; i < std::min<size_t>(len, 4); i++)
+        key[len - 1 - i] = uint8_t(value >> (8 * i));
+}
+
+void init_head(tarn_head &head, Mode m) {
+    head.root = nullptr;
+    tarn_compare_fn fn = m == Mode::Callback ? compare_le32 : nullptr;
+    ASSERT_EQ(tarn_init_new(&head, kNodeOffset, key_length_of(m), kKeyOffset, fn, nullptr), 1);
+}
+
+namespace {
+
+uint32_t compare_keys(const tarn_head &head, const tarn_node *a, const tarn_node *b) {
+    const auto *ka = reinterpret_cast<const uint8_t *>(a) + head.key_offset - head.node_offset;
+    const auto *kb = reinterpret_cast<const uint8_t *>(b) + head.key_offset - head.node_offset;
+    if (head.compare) return head.compare(ka, kb);
+    int r = std::memcmp(ka, kb, head.key_length);
+    return r < 0 ? TARN_CMP_LESS : r > 0 ? TARN_CMP_GREATER : TARN_CMP_EQUAL;
+}
+
+} // namespace
+
+::testing::AssertionResult tree_is_sound(const tarn_head &head, const std::vector<Rec> *pool) {
+    std::string problem;
+    std::vector<const tarn_node *> nodes;
+    // Returns the subtree's height; records the first problem met.
+    std::function<int(const tarn_node *, const tarn_node *, int)> visit =
+        [&](const tarn_node *n, const tarn_node *parent, int depth) -> int {
+        if (!n || !problem.empty()) return 0;
+        if (depth > 100) {
+            problem = "depth over 100: a cycle?";
+            return 0;
+        }
+        nodes.push_back(n);
+        if (n->parent != parent) problem = "wrong parent link";
+        if (n->in_tree != 1) problem = "linked node with in_tree != 1";
+        int hl = visit(n->left, n, depth + 1);
+        int hr = visit(n->right, n, depth + 1);
+        uint32_t expected = hl > hr ? TARN_BAL_LH : hr > hl ? TARN_BAL_RH : TARN_BAL_EQ;
+        if (problem.empty() && (std::abs(hl - hr) > 1 || n->balance != expected))
+            problem = "balance code " + std::to_string(n->balance) + " with heights " +
+                      std::to_string(hl) + "/" + std::to_string(hr);
+        return std::max(hl, hr) + 1;
+    };
+    visit(head.root, nullptr, 1);
+    if (problem.empty() && head.count != nodes.size())
+        problem = "count " + std::to_string(head.count) + " but " + std::to_string(nodes.size()) +
+                  " nodes";
+    // In order, every key must compare greater than the one before it.
+    std::vector<const tarn_node *> sorted;
+    if (problem.empty() && head.root) {
+        const tarn_node *n = head.root;
+        while (n->left) n = n->left;
+        for (; n;) {
+            sorted.push_back(n);
+            if (n->right) {
+                n = n->right;
+                while (n->left) n = n->left;
+            } else {
+                const tarn_node *m = n;
+                n = n->parent;
+                while (n && n->right == m) m = n, n = n->parent;
+            }
+        }
+        for (size_t i = 1; i < sorted.size() && problem.empty(); i++)
+            if (compare_keys(head, sorted[i], sorted[i - 1]) != TARN_CMP_GREATER)
+                problem = "keys out of order at position " + std::to_string(i);
+    }
+    if (problem.empty() && pool) {
+        std::set<const tarn_node *> linked(nodes.begin(), nodes.end());
+        for (const Rec &r : *pool)
+            if (!linked.count(&r.node) && r.node.in_tree != 0) {
+                problem = "unlinked record with in_tree != 0";
+                break;
+            }
+    }
+    if (problem.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << problem;
+}
+
+std::vector<tarn_node *> in_order(tarn_head &head) {
+    std::vector<tarn_node *> out;
+    tarn_walk_tree(&head, &out, [](tarn_head *, tarn_node *n, void *ctx) -> int32_t {
+        static_cast<std::vector<tarn_node *> *>(ctx)->push_back(n);
+        return 1;
+    });
+    return out;
+}
+
+ModelTree::ModelTree(Mode m, size_t values) : mode(m), pool(values) {
+    init_head(head, m);
+    for (uint32_t v = 0; v < values; v++) {
+        pool[v].payload = v;
+        encode_key(m, v, pool[v].key);
+    }
+}
+
+bool ModelTree::insert(uint32_t value) {
+    bool fresh = model.insert(value).second;
+    if (!fresh) return false; // the record is linked: inserting it would corrupt the tree
+    return tarn_insert(&head, &pool[value].node) == 1;
+}
+
+void ModelTree::remove(uint32_t value) {
+    model.erase(value);
+    tarn_delete(&head, &pool[value].node);
+}
+
+uint32_t ModelTree::value_of(const tarn_node *n) const {
+    return uint32_t(rec_of(const_cast<tarn_node *>(n))->payload);
+}
+
+std::vector<uint8_t> ModelTree::key(uint32_t value) const {
+    std::vector<uint8_t> k(TARN_MAX_KEY_LEN);
+    encode_key(mode, value, k.data());
+    return k;
+}
+
+} // namespace tarn_test

@@ -1,0 +1,80 @@
+// Test support: a record type with the node and key away from offset 0,
+// descriptor set-up for each comparison mode, a whole-tree invariant
+// checker, and a sorted model to compare answers against.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tarn.h"
+
+namespace tarn_test {
+
+// A record as callers lay them out: payload, then the node, then the key.
+struct Rec {
+    uint64_t payload;
+    tarn_node node;
+    uint8_t key[20];
+};
+constexpr uint64_t kNodeOffset = offsetof(Rec, node);
+constexpr uint64_t kKeyOffset = offsetof(Rec, key);
+
+inline Rec *rec_of(tarn_node *n) {
+    return n ? reinterpret_cast<Rec *>(reinterpret_cast<char *>(n) - kNodeOffset) : nullptr;
+}
+
+// How a tree orders its keys.
+enum class Mode {
+    Bytes1,   // byte-wise, 1-byte keys
+    Bytes4,   // byte-wise, 4-byte keys
+    Bytes8,   // byte-wise, 8-byte keys
+    Bytes16,  // byte-wise, 16-byte keys
+    Bytes5,   // byte-wise, a length with no fast path (memcmp)
+    Callback, // comparator reading a little-endian 32-bit key
+};
+std::string mode_name(Mode m);
+size_t key_length_of(Mode m);
+
+// The comparator of Mode::Callback: orders 4-byte keys as little-endian
+// integers, an order byte-wise comparison would get wrong.
+uint32_t compare_le32(const void *tree_side, const void *probe);
+
+// Writes value as mode's key: big-endian in the last bytes for byte-wise
+// modes, little-endian for Callback. Keys of the same value compare equal
+// and larger values compare greater under every mode.
+void encode_key(Mode m, uint32_t value, uint8_t *key);
+
+// Initialises head (root zeroed first) for mode, with the Rec offsets.
+void init_head(tarn_head &head, Mode m);
+
+// Walks the whole tree from head's own root and checks order under head's
+// comparison, parent links, real heights against balance codes, the height
+// bound, count, and in_tree of every node. `pool`, when given, is every
+// record the test owns: those outside the tree must read in_tree 0.
+::testing::AssertionResult tree_is_sound(const tarn_head &head,
+                                         const std::vector<Rec> *pool = nullptr);
+
+// Node addresses in key order, read through tarn_walk_tree.
+std::vector<tarn_node *> in_order(tarn_head &head);
+
+// A tree over a fixed pool of records with a sorted model of its values.
+struct ModelTree {
+    Mode mode;
+    tarn_head head{};
+    std::vector<Rec> pool;    // pool[v] carries value v
+    std::set<uint32_t> model; // values linked
+
+    ModelTree(Mode m, size_t values);
+    Rec &rec(uint32_t value) { return pool[value]; }
+    bool insert(uint32_t value);
+    void remove(uint32_t value);
+    uint32_t value_of(const tarn_node *n) const;
+    std::vector<uint8_t> key(uint32_t value) const;
+};
+
+} // namespace tarn_test
