@@ -240,7 +240,7 @@ struct Descent {
     tarn_node *hit;       // node where the policy stopped, else NULL
     tarn_node *candidate; // last node remembered on the way
     tarn_node *end;       // last node visited
-    uint32_t end_code;    // its code
+    uint32_t code;        // its code
 };
 
 // Equality: 0 stops; 1 left; everything else right.
@@ -282,6 +282,13 @@ inline Descent descend(tarn_node *n, uintptr_t delta, const Order &order) {
     }
 }
 
+// A search that ends without a hit asks the end node once more, and that
+// answer decides; a comparator that answers the same way twice cannot tell.
+template <class Order>
+inline uint32_t code_at_end(const Descent &s, uintptr_t delta, const Order &order) {
+    return order(key_at(s.end, delta));
+}
+
 // Nearest node strictly after (d = Right) or before (d = Left) the probe:
 // an equal node gives its neighbour; otherwise the end node answers itself
 // when it lies on the far side, else its neighbour does.
@@ -290,7 +297,8 @@ inline tarn_node *neighbour_of_key(tarn_node *root, uintptr_t delta, const Order
     Descent s = descend<SteerExact>(root, delta, order);
     if (s.hit) return step<d>(s.hit);
     constexpr uint32_t far_side = d == Right ? TARN_CMP_GREATER : TARN_CMP_LESS;
-    if (s.end_code == TARN_CMP_EQUAL || s.end_code == far_side) return s.end;
+    uint32_t r = code_at_end(s, delta, order);
+    if (r == TARN_CMP_EQUAL || r == far_side) return s.end;
     return step<d>(s.end);
 }
 

@@ -16,7 +16,7 @@ struct Found {
 Found find_probe(const tarn_head *head, const void *probe) {
     if (!head->root || !head->compare) return {nullptr, false};
     Descent s = descend<SteerProbe>(head->root, 0, CallbackOrder{head->compare, probe});
-    return {s.hit, s.hit && s.end_code == TARN_CMP_EQUAL};
+    return {s.hit, s.hit && s.code == TARN_CMP_EQUAL};
 }
 
 // First node after (d = Right) or before (d = Left) the probe. Towards d the

@@ -50,9 +50,10 @@ struct EqualOrNextWithin {
         Descent s = descend<SteerExact>(root, delta, low);
         if (s.hit) return s.hit;
         tarn_node *n = nullptr;
-        if (s.end_code == TARN_CMP_GREATER) {
+        uint32_t r = code_at_end(s, delta, low);
+        if (r == TARN_CMP_GREATER) {
             n = s.end;
-        } else if (s.end_code == TARN_CMP_LESS) {
+        } else if (r == TARN_CMP_LESS) {
             tarn_node *next = step<Right>(s.end);
             if (next && low(key_at(next, delta)) == TARN_CMP_GREATER) n = next;
         }
@@ -65,8 +66,9 @@ template <class Order>
 tarn_node *next_after_saved_key(tarn_node *root, uintptr_t delta, const Order &saved) {
     Descent s = descend<SteerExact>(root, delta, saved);
     if (s.hit) return step<Right>(s.hit);
-    if (s.end_code == TARN_CMP_GREATER) return s.end;
-    if (s.end_code == TARN_CMP_LESS) return step<Right>(s.end);
+    uint32_t r = code_at_end(s, delta, saved);
+    if (r == TARN_CMP_GREATER) return s.end;
+    if (r == TARN_CMP_LESS) return step<Right>(s.end);
     return nullptr;
 }
 
