@@ -11,46 +11,15 @@ using namespace tarn_test;
 
 namespace {
 
-// ---- A comparator whose codes the test chooses ----------------------------
-
-constexpr uint32_t kRealOrder = 0xABCD;
-uint32_t g_every_code = kRealOrder;     // code at every node, or the real order
-std::map<uint32_t, uint32_t> g_code_at; // code at chosen node values
-std::vector<uint32_t> g_sequence;       // codes of the next calls, in order
-uint32_t g_last_extra;
-
-uint32_t scripted_code(uint32_t tree, uint32_t probe) {
-    if (!g_sequence.empty()) {
-        uint32_t r = g_sequence.front();
-        g_sequence.erase(g_sequence.begin());
-        return r;
-    }
-    if (auto it = g_code_at.find(tree); it != g_code_at.end()) return it->second;
-    if (g_every_code != kRealOrder) return g_every_code;
-    return tree == probe ? TARN_CMP_EQUAL : tree > probe ? TARN_CMP_GREATER : TARN_CMP_LESS;
-}
-uint32_t scripted_keys(const void *tree, const void *probe) {
-    return scripted_code(*static_cast<const uint8_t *>(tree), *static_cast<const uint8_t *>(probe));
-}
-uint32_t scripted_exact(const void *tree, const void *probe, uint32_t extra) {
-    g_last_extra = extra;
-    return scripted_keys(tree, probe);
-}
-
 // Keys 10, 20, ... 70 in a perfect tree (40 at the root), 1-byte keys.
 struct Sevens {
     ModelTree t{Mode::Bytes1, 256};
     tarn_iterator it{};
     Sevens() {
         for (uint32_t v = 10; v <= 70; v += 10) t.insert(v);
-        reset();
+        script_reset();
     }
-    ~Sevens() { reset(); }
-    static void reset() {
-        g_every_code = kRealOrder;
-        g_code_at.clear();
-        g_sequence.clear();
-    }
+    ~Sevens() { script_reset(); }
     void script() {
         t.head.compare = scripted_keys;
         t.head.compare_exact = scripted_exact;

@@ -161,4 +161,49 @@ std::vector<uint8_t> ModelTree::key(uint32_t value) const {
     return k;
 }
 
+uint32_t g_every_code = kRealOrder;
+std::map<uint32_t, uint32_t> g_code_at;
+std::vector<uint32_t> g_sequence;
+uint32_t g_last_extra;
+size_t g_calls;
+
+void script_reset() {
+    g_every_code = kRealOrder;
+    g_code_at.clear();
+    g_sequence.clear();
+    g_calls = 0;
+}
+
+namespace {
+
+uint32_t scripted_code(uint32_t tree, uint32_t probe) {
+    g_calls++;
+    if (!g_sequence.empty()) {
+        uint32_t r = g_sequence.front();
+        g_sequence.erase(g_sequence.begin());
+        return r;
+    }
+    if (auto it = g_code_at.find(tree); it != g_code_at.end()) return it->second;
+    if (g_every_code != kRealOrder) return g_every_code;
+    return tree == probe ? TARN_CMP_EQUAL : tree > probe ? TARN_CMP_GREATER : TARN_CMP_LESS;
+}
+
+} // namespace
+
+uint32_t scripted_keys(const void *tree, const void *probe) {
+    return scripted_code(*static_cast<const uint8_t *>(tree), *static_cast<const uint8_t *>(probe));
+}
+
+uint32_t scripted_exact(const void *tree, const void *probe, uint32_t extra) {
+    g_last_extra = extra;
+    return scripted_keys(tree, probe);
+}
+
+uint32_t scripted_nodes(const void *tree, const void *probe) {
+    auto key = [](const void *n) {
+        return reinterpret_cast<const uint8_t *>(n)[kKeyOffset - kNodeOffset];
+    };
+    return scripted_code(key(tree), key(probe));
+}
+
 } // namespace tarn_test

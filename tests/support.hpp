@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -76,5 +77,20 @@ struct ModelTree {
     uint32_t value_of(const tarn_node *n) const;
     std::vector<uint8_t> key(uint32_t value) const;
 };
+
+// A comparator whose codes a test chooses: the codes of the next calls in
+// order, else a code at chosen node values, else one code everywhere, else
+// the real order of 1-byte keys. scripted_keys reads key addresses;
+// scripted_nodes reads Rec node addresses, for the probe calls.
+constexpr uint32_t kRealOrder = 0xABCD;
+extern uint32_t g_every_code;
+extern std::map<uint32_t, uint32_t> g_code_at;
+extern std::vector<uint32_t> g_sequence;
+extern uint32_t g_last_extra;
+extern size_t g_calls;
+void script_reset();
+uint32_t scripted_keys(const void *tree, const void *probe);
+uint32_t scripted_exact(const void *tree, const void *probe, uint32_t extra);
+uint32_t scripted_nodes(const void *tree, const void *probe);
 
 } // namespace tarn_test
