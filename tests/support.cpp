@@ -1,7 +1,8 @@
 #include "support.hpp"
 
+#include "tree_check.hpp"
+
 #include <algorithm>
-#include <functional>
 
 namespace tarn_test {
 
@@ -53,72 +54,10 @@ void init_head(tarn_head &head, Mode m) {
     ASSERT_EQ(tarn_init_new(&head, kNodeOffset, key_length_of(m), kKeyOffset, fn, nullptr), 1);
 }
 
-namespace {
-
-uint32_t compare_keys(const tarn_head &head, const tarn_node *a, const tarn_node *b) {
-    const auto *ka = reinterpret_cast<const uint8_t *>(a) + head.key_offset - head.node_offset;
-    const auto *kb = reinterpret_cast<const uint8_t *>(b) + head.key_offset - head.node_offset;
-    if (head.compare) return head.compare(ka, kb);
-    int r = std::memcmp(ka, kb, head.key_length);
-    return r < 0 ? TARN_CMP_LESS : r > 0 ? TARN_CMP_GREATER : TARN_CMP_EQUAL;
-}
-
-} // namespace
-
 ::testing::AssertionResult tree_is_sound(const tarn_head &head, const std::vector<Rec> *pool) {
-    std::string problem;
-    std::vector<const tarn_node *> nodes;
-    // Returns the subtree's height; records the first problem met.
-    std::function<int(const tarn_node *, const tarn_node *, int)> visit =
-        [&](const tarn_node *n, const tarn_node *parent, int depth) -> int {
-        if (!n || !problem.empty()) return 0;
-        if (depth > 100) {
-            problem = "depth over 100: a cycle?";
-            return 0;
-        }
-        nodes.push_back(n);
-        if (n->parent != parent) problem = "wrong parent link";
-        if (n->in_tree != 1) problem = "linked node with in_tree != 1";
-        int hl = visit(n->left, n, depth + 1);
-        int hr = visit(n->right, n, depth + 1);
-        uint32_t expected = hl > hr ? TARN_BAL_LH : hr > hl ? TARN_BAL_RH : TARN_BAL_EQ;
-        if (problem.empty() && (std::abs(hl - hr) > 1 || n->balance != expected))
-            problem = "balance code " + std::to_string(n->balance) + " with heights " +
-                      std::to_string(hl) + "/" + std::to_string(hr);
-        return std::max(hl, hr) + 1;
-    };
-    visit(head.root, nullptr, 1);
-    if (problem.empty() && head.count != nodes.size())
-        problem = "count " + std::to_string(head.count) + " but " + std::to_string(nodes.size()) +
-                  " nodes";
-    // In order, every key must compare greater than the one before it.
-    std::vector<const tarn_node *> sorted;
-    if (problem.empty() && head.root) {
-        const tarn_node *n = head.root;
-        while (n->left) n = n->left;
-        for (; n;) {
-            sorted.push_back(n);
-            if (n->right) {
-                n = n->right;
-                while (n->left) n = n->left;
-            } else {
-                const tarn_node *m = n;
-                n = n->parent;
-                while (n && n->right == m) m = n, n = n->parent;
-            }
-        }
-        for (size_t i = 1; i < sorted.size() && problem.empty(); i++)
-            if (compare_keys(head, sorted[i], sorted[i - 1]) != TARN_CMP_GREATER)
-                problem = "keys out of order at position " + std::to_string(i);
-    }
-    if (problem.empty() && pool) {
-        std::set<const tarn_node *> linked(nodes.begin(), nodes.end());
-        for (const Rec &r : *pool)
-            if (!linked.count(&r.node) && r.node.in_tree != 0) {
-                problem = "unlinked record with in_tree != 0";
-                break;
-            }
-    }
+    tarn_check::PoolView view;
+    if (pool && !pool->empty()) view = {&pool->front().node, pool->size(), sizeof(Rec)};
+    std::string problem = tarn_check::tree_problem(head, true, view);
     if (problem.empty()) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << problem;
 }
