@@ -88,6 +88,9 @@ TEST(Descriptor, ReplicaReadsThePrimarysLiveTree) {
     EXPECT_EQ(tarn_is_empty(&replica), 0);
     replica.origin = nullptr;
     EXPECT_EQ(tarn_is_empty(&replica), 1);
+    tarn_replicate_head_node(&t.head, &t.head, nullptr); // onto itself: no overlapping copy
+    EXPECT_EQ(t.head.origin, &t.head);
+    EXPECT_EQ(tarn_is_empty(&t.head), 0);
     EXPECT_EQ(tarn_is_empty(nullptr), 1);
 }
 

@@ -25,7 +25,7 @@ TARN_EXPORT int32_t tarn_init(tarn_head *head, uint64_t key_length, uint64_t key
 TARN_EXPORT void tarn_replicate_head_node(tarn_head *source, tarn_head *replica,
                                           tarn_compare_fn compare) {
     if (!source || !replica) return;
-    std::memcpy(replica, source, sizeof *replica);
+    if (replica != source) std::memcpy(replica, source, sizeof *replica);
     replica->compare = compare;
     replica->origin = source;
     replica->flags |= TARN_HEAD_REPLICA;
