@@ -109,28 +109,6 @@ TEST(Finding, DeletesTheLinkedTwinNotTheProbe) {
     EXPECT_EQ(p.t.head.count, 6u);
 }
 
-// Stepping calls: neighbours of probes before, between, on and after the
-// nodes, then the codes outside the contract.
-TEST(Stepping, NeighboursOfProbes) {
-    const struct {
-        uint8_t key;
-        int next, prev;
-    } rows[] = {{5, 10, -1},  {10, 20, -1}, {25, 30, 20}, {40, 50, 30},
-                {45, 50, 40}, {70, -1, 60}, {99, -1, 70}};
-    for (const auto &r : rows) {
-        Probed p;
-        EXPECT_EQ(p.value(tarn_get_next_from_node(&p.t.head, p.probe_for(r.key))), r.next)
-            << int(r.key);
-        EXPECT_EQ(p.value(tarn_get_prev_from_node(&p.t.head, p.probe_for(r.key))), r.prev)
-            << int(r.key);
-    }
-    Probed p;
-    EXPECT_EQ(tarn_get_next_from_node(nullptr, p.probe_for(5)), nullptr);
-    EXPECT_EQ(tarn_get_next_from_node(&p.t.head, nullptr), nullptr);
-    p.t.head.compare = nullptr;
-    EXPECT_EQ(tarn_get_prev_from_node(&p.t.head, p.probe_for(5)), nullptr);
-}
-
 TEST(Stepping, CodeSteering) {
     struct Row {
         const char *what;
