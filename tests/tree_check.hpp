@@ -70,6 +70,7 @@ inline int visit(Walk &w, const tarn_node *n, const tarn_node *parent, int depth
 inline std::string tree_problem(const tarn_head &head, bool check_order, PoolView pool = {},
                                 std::vector<const tarn_node *> *in_order = nullptr) {
     detail::Walk w;
+    w.in_order.reserve(std::min<uint64_t>(head.count, 4096));
     detail::visit(w, head.root, nullptr, 1);
     if (!w.problem.empty()) return w.problem;
     if (head.count != w.in_order.size())
