@@ -1,0 +1,62 @@
+// The benchmark's common ground: keys, the workload every subject runs on,
+// the interface a subject implements, and the checksum its answers feed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// 16-byte keys share their high word often, so comparisons reach the low one.
+struct Key16 {
+    uint64_t hi, lo;
+    friend bool operator<(const Key16 &a, const Key16 &b) {
+        return a.hi != b.hi ? a.hi < b.hi : a.lo < b.lo;
+    }
+    friend bool operator==(const Key16 &a, const Key16 &b) { return a.hi == b.hi && a.lo == b.lo; }
+};
+
+inline uint64_t digest(uint64_t k) { return k; }
+inline uint64_t digest(const Key16 &k) { return k.hi * 0x9E3779B97F4A7C15ull ^ k.lo; }
+
+// Order-sensitive, so a scan in the wrong order changes the sum.
+inline uint64_t mix(uint64_t sum, uint64_t v) { return ((sum << 5) | (sum >> 59)) ^ v; }
+
+constexpr uint64_t kNotFound = 0x5bd1e9955bd1e995ull;
+constexpr size_t kRanges = 1000;
+constexpr size_t kRangeKeys = 100;
+
+template <class Key>
+struct Workload {
+    std::vector<Key> keys;          // insertion order
+    std::vector<Key> lookups;       // every key, in another order
+    std::vector<Key> floors;        // probes, most of them absent
+    std::vector<Key> range_low;     // kRanges ranges of kRangeKeys keys each
+    std::vector<Key> range_high;    //   (both bounds inclusive)
+    std::vector<uint32_t> removals; // indexes into keys, in a third order
+};
+
+enum Phase { Insert, Lookup, Floor, Scan, Range, Remove, kPhases };
+inline const char *const kPhaseNames[kPhases] = {"insert",      "lookup",       "floor (miss)",
+                                                 "scan (/key)", "range (/100)", "remove"};
+
+// One implementation under test. prepare() is untimed and may lay out
+// records and convert probes; each phase returns its checksum. A subject
+// lacking a call for a phase says so in supports().
+template <class Key>
+struct Subject {
+    virtual ~Subject() = default;
+    virtual std::string name() const = 0;
+    virtual bool supports(Phase) const { return true; }
+    virtual void prepare(const Workload<Key> &w) = 0;
+    virtual uint64_t insert_all() = 0;
+    virtual uint64_t lookup_all() = 0;
+    virtual uint64_t floor_all() { return 0; }
+    virtual uint64_t scan_all() = 0;
+    virtual uint64_t range_all() { return 0; }
+    virtual uint64_t remove_all() = 0;
+};
+
+} // namespace bench

@@ -1,0 +1,161 @@
+// tarn in its two modes: byte-wise keys (big-endian bytes, no comparator)
+// and a comparator over the native key.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+
+#include "harness.hpp"
+#include "tarn.h"
+
+namespace bench {
+
+template <class Key>
+inline void to_big_endian(const Key &k, uint8_t *out);
+
+template <>
+inline void to_big_endian(const uint64_t &k, uint8_t *out) {
+    uint64_t be = __builtin_bswap64(k);
+    std::memcpy(out, &be, 8);
+}
+
+template <>
+inline void to_big_endian(const Key16 &k, uint8_t *out) {
+    to_big_endian(k.hi, out);
+    to_big_endian(k.lo, out + 8);
+}
+
+template <class Key>
+inline Key from_big_endian(const uint8_t *in);
+
+template <>
+inline uint64_t from_big_endian(const uint8_t *in) {
+    uint64_t be;
+    std::memcpy(&be, in, 8);
+    return __builtin_bswap64(be);
+}
+
+template <>
+inline Key16 from_big_endian(const uint8_t *in) {
+    return {from_big_endian<uint64_t>(in), from_big_endian<uint64_t>(in + 8)};
+}
+
+template <class Key>
+uint32_t compare_native(const void *tree_side, const void *probe) {
+    const Key &t = *static_cast<const Key *>(tree_side);
+    const Key &p = *static_cast<const Key *>(probe);
+    return t < p ? TARN_CMP_LESS : p < t ? TARN_CMP_GREATER : TARN_CMP_EQUAL;
+}
+
+// Byte-wise: records and probes hold big-endian bytes. Comparator: they hold
+// the native key and compare_native orders them.
+template <class Key, bool bytewise>
+class TarnSubject final : public Subject<Key> {
+    using Stored = std::conditional_t<bytewise, std::array<uint8_t, sizeof(Key)>, Key>;
+    struct Record {
+        tarn_node link;
+        Stored key;
+    };
+    static Key key_of(const tarn_node *n) {
+        const Record *r = reinterpret_cast<const Record *>(n); // link is first
+        if constexpr (bytewise)
+            return from_big_endian<Key>(r->key.data());
+        else
+            return r->key;
+    }
+    static Stored stored(const Key &k) {
+        if constexpr (bytewise) {
+            Stored s;
+            to_big_endian(k, s.data());
+            return s;
+        } else {
+            return k;
+        }
+    }
+    static std::vector<Stored> convert(const std::vector<Key> &keys) {
+        std::vector<Stored> out;
+        out.reserve(keys.size());
+        for (const Key &k : keys) out.push_back(stored(k));
+        return out;
+    }
+
+    std::vector<Record> records_;
+    std::vector<Stored> lookups_, floors_, low_, high_;
+    const std::vector<uint32_t> *removals_ = nullptr;
+    tarn_head head_{};
+
+  public:
+    std::string name() const override { return bytewise ? "tarn bytes" : "tarn cmp"; }
+
+    void prepare(const Workload<Key> &w) override {
+        records_.assign(w.keys.size(), Record{});
+        for (size_t i = 0; i < w.keys.size(); i++) records_[i].key = stored(w.keys[i]);
+        lookups_ = convert(w.lookups);
+        floors_ = convert(w.floors);
+        low_ = convert(w.range_low);
+        high_ = convert(w.range_high);
+        removals_ = &w.removals;
+    }
+
+    uint64_t insert_all() override {
+        head_ = tarn_head{};
+        tarn_init_new(&head_, offsetof(Record, link), sizeof(Stored), offsetof(Record, key),
+                      bytewise ? nullptr : compare_native<Key>, nullptr);
+        uint64_t linked = 0;
+        for (Record &r : records_) linked += tarn_insert(&head_, &r.link);
+        return linked;
+    }
+
+    uint64_t lookup_all() override {
+        uint64_t sum = 0;
+        for (const Stored &k : lookups_) {
+            tarn_node *n = tarn_lookup(&head_, &k);
+            sum = mix(sum, n ? digest(key_of(n)) : kNotFound);
+        }
+        return sum;
+    }
+
+    uint64_t floor_all() override {
+        uint64_t sum = 0;
+        for (const Stored &k : floors_) {
+            tarn_node *n = tarn_lookup_le(&head_, &k);
+            sum = mix(sum, n ? digest(key_of(n)) : kNotFound);
+        }
+        return sum;
+    }
+
+    uint64_t scan_all() override {
+        uint64_t sum = 0;
+        tarn_iterator it;
+        tarn_init_iterator(&head_, &it);
+        for (tarn_node *n = tarn_get_first_node(&head_, &it.current); n;
+             n = tarn_get_next_node(&head_, &it))
+            sum = mix(sum, digest(key_of(n)));
+        return sum;
+    }
+
+    uint64_t range_all() override {
+        uint64_t sum = 0;
+        tarn_iterator it;
+        for (size_t i = 0; i < low_.size(); i++) {
+            const void *low = &low_[i], *high = &high_[i];
+            tarn_init_iterator(&head_, &it);
+            for (tarn_node *n = tarn_get_first_node_in_range(&head_, low, high, &it.current); n;
+                 n = tarn_get_next_node_in_range(&head_, low, high, &it))
+                sum = mix(sum, digest(key_of(n)));
+        }
+        return sum;
+    }
+
+    uint64_t remove_all() override {
+        uint64_t removed = 0;
+        for (uint32_t i : *removals_) {
+            tarn_delete(&head_, &records_[i].link);
+            removed += records_[i].link.in_tree == 0;
+        }
+        return removed + head_.count;
+    }
+};
+
+} // namespace bench
