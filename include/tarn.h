@@ -120,8 +120,9 @@ typedef struct tarn_iterator {
     uint8_t saved_key[TARN_MAX_KEY_LEN];
 } tarn_iterator;
 
-/* Walk visitor: head is the descriptor passed to the walk. tarn_walk_tree
- * stops when it returns 0; tarn_walk_tree_v2 ignores the result. */
+/* Walk visitor: head is the descriptor passed to the walk, context the
+ * walk's, handed through unread (it may be NULL). tarn_walk_tree stops when
+ * it returns 0; tarn_walk_tree_v2 ignores the result. */
 typedef int32_t (*tarn_walk_fn)(tarn_head *head, tarn_node *node, void *context);
 /* Called by tarn_print_tree after each node's block. */
 typedef void (*tarn_print_fn)(tarn_node *node);
@@ -270,7 +271,8 @@ TARN_API int32_t tarn_delete_node(tarn_head *head, const void *probe, tarn_node 
  * probe or compare is NULL). */
 TARN_API tarn_node *tarn_get_next_from_node(const tarn_head *head, const void *probe);
 
-/* The last node that compares less than probe, or NULL. */
+/* The last node that compares less than probe, or NULL (also when head,
+ * probe or compare is NULL). */
 TARN_API tarn_node *tarn_get_prev_from_node(const tarn_head *head, const void *probe);
 
 /* ---- Walks and diagnostics (read the effective root) ------------------- */
@@ -281,7 +283,8 @@ TARN_API tarn_node *tarn_get_prev_from_node(const tarn_head *head, const void *p
 TARN_API int32_t tarn_walk_tree(tarn_head *head, void *context, tarn_walk_fn visitor);
 
 /* Visits every node recursively in TARN_WALK_PREORDER, _INORDER or
- * _POSTORDER; visitor results are ignored. Any other order visits nothing. */
+ * _POSTORDER; visitor results are ignored, and a NULL visitor visits without
+ * calls. Any other order visits nothing. */
 TARN_API void tarn_walk_tree_v2(tarn_head *head, uint32_t order, void *context,
                                 tarn_walk_fn visitor);
 
