@@ -136,7 +136,7 @@ inline Word load_big_endian(const void *p) {
 
 template <class Word>
 constexpr uint32_t code_of(Word tree, Word probe) {
-    return uint32_t(tree > probe) | (uint32_t(tree < probe) << 1);
+    return tree == probe ? TARN_CMP_EQUAL : tree > probe ? TARN_CMP_GREATER : TARN_CMP_LESS;
 }
 
 template <class Word>

@@ -16,8 +16,9 @@ tarn_node *key_descent(const tarn_head *head, const void *key, Pick pick) {
                           [&](auto bind) { return pick(descend<Steer>(root, delta, bind(key))); });
 }
 
-tarn_node *hit(const Descent &s) { return s.hit; }
-tarn_node *hit_or_candidate(const Descent &s) { return s.hit ? s.hit : s.candidate; }
+// Function objects rather than functions, so each descent inlines its pick.
+constexpr auto hit = [](const Descent &s) { return s.hit; };
+constexpr auto hit_or_candidate = [](const Descent &s) { return s.hit ? s.hit : s.candidate; };
 
 tarn_node *leftmost_into(const tarn_head *head, tarn_node **out) {
     tarn_node *root = effective_root(head);
