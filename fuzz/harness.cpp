@@ -130,7 +130,6 @@ constexpr Comparison kComparison[2][3] = {
 // ---- Trees and their model ---------------------------------------------------
 
 struct Tree {
-    const char *name;
     Width width;
     Order order;
     tarn_head head;
@@ -157,8 +156,7 @@ struct Tree {
     }
     void configure() { configure(order == Bytes ? nullptr : cmp().keys); }
 
-    void reset(const char *n, Width w, Order o) {
-        name = n;
+    void reset(Width w, Order o) {
         width = w;
         order = o;
         std::memset(static_cast<void *>(pool), 0, sizeof pool);
@@ -775,6 +773,37 @@ void reinitialise(Tree &t) {
 
 // ---- Driver -------------------------------------------------------------------
 
+// What each opcode (mod 32) does: the weights of the mix.
+enum Op : uint8_t {
+    Insert,
+    Remove,
+    DeleteByProbe,
+    SearchProbe,
+    StepFromProbe,
+    Lookups,
+    FirstNode,
+    RangeFirst,
+    SeedCursor,
+    CursorToFirst,
+    Step,
+    Yield,
+    RangeNext,
+    WalkInOrder,
+    WalkOrdered,
+    Print,
+    VerifyDamage,
+    Replicate,
+    Reinitialise,
+    Fill,
+    Drain
+};
+constexpr Op kSchedule[32] = {
+    Insert,    Insert,       Insert,        Insert,        Insert,        Insert,  Insert,
+    Remove,    Remove,       DeleteByProbe, SearchProbe,   StepFromProbe, Lookups, Lookups,
+    FirstNode, RangeFirst,   SeedCursor,    CursorToFirst, Step,          Step,    Step,
+    Yield,     RangeNext,    RangeNext,     WalkInOrder,   WalkOrdered,   Print,   VerifyDamage,
+    Replicate, Reinitialise, Fill,          Drain};
+
 void run(Input in) {
     uint8_t config = in.byte();
     Order narrow_order = Order(config % 3), wide_order = Order(config / 3 % 3);
@@ -784,8 +813,8 @@ void run(Input in) {
                   kOrderName[wide_order]);
     g_setup = setup;
     g_op = 0;
-    g_narrow.reset("narrow", Narrow, narrow_order);
-    g_wide.reset("wide", Wide, wide_order);
+    g_narrow.reset(Narrow, narrow_order);
+    g_wide.reset(Wide, wide_order);
     check_tree(g_narrow, "tarn_init_new");
     check_tree(g_wide, "tarn_init_new");
     std::memset(&g_replica, 0, sizeof g_replica);
@@ -802,44 +831,33 @@ void run(Input in) {
         Tree &t = a & 1 ? g_wide : g_narrow;
         Cursor &c = g_cursors[a & 3];
         uint8_t flags = a >> 2;
-        switch (code % 32) {
-        case 0:
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-        case 6: insert(t, pick(in.byte()), in.byte()); break;
-        case 7:
-        case 8: remove_by_node(t, pick(in.byte())); break;
-        case 9: delete_by_probe(t, flags, in.byte()); break;
-        case 10: search_probe(t, flags, in.byte()); break;
-        case 11: step_from_probe(t, flags, in.byte()); break;
-        case 12:
-        case 13: lookups(view(a), a >> 2, in.byte()); break;
-        case 14: first_node(view(a), a >> 2); break;
-        case 15: range_first(a % 3, a >> 2, in.byte(), in.byte()); break;
-        case 16: seed_cursor(c, flags, in.byte()); break;
-        case 17: cursor_to_first(c); break;
-        case 18:
-        case 19:
-        case 20: step_cursor(c, flags); break;
-        case 21: yield(c, flags); break;
-        case 22:
-        case 23: range_next(c, flags, in.byte(), in.byte()); break;
-        case 24: walk_in_order(view(a), in.byte()); break;
-        case 25: walk_ordered(view(a), in.byte()); break;
-        case 26: print(view(a), a >> 2); break;
-        case 27: verify_damage(t, in.byte(), flags); break;
-        case 28: replicate(a); break;
-        case 29: reinitialise(t); break;
-        case 30: { // many inserts at once, to reach deep trees
+        switch (kSchedule[code % 32]) {
+        case Insert: insert(t, pick(in.byte()), in.byte()); break;
+        case Remove: remove_by_node(t, pick(in.byte())); break;
+        case DeleteByProbe: delete_by_probe(t, flags, in.byte()); break;
+        case SearchProbe: search_probe(t, flags, in.byte()); break;
+        case StepFromProbe: step_from_probe(t, flags, in.byte()); break;
+        case Lookups: lookups(view(a), a >> 2, in.byte()); break;
+        case FirstNode: first_node(view(a), a >> 2); break;
+        case RangeFirst: range_first(a % 3, a >> 2, in.byte(), in.byte()); break;
+        case SeedCursor: seed_cursor(c, flags, in.byte()); break;
+        case CursorToFirst: cursor_to_first(c); break;
+        case Step: step_cursor(c, flags); break;
+        case Yield: yield(c, flags); break;
+        case RangeNext: range_next(c, flags, in.byte(), in.byte()); break;
+        case WalkInOrder: walk_in_order(view(a), in.byte()); break;
+        case WalkOrdered: walk_ordered(view(a), in.byte()); break;
+        case Print: print(view(a), a >> 2); break;
+        case VerifyDamage: verify_damage(t, in.byte(), flags); break;
+        case Replicate: replicate(a); break;
+        case Reinitialise: reinitialise(t); break;
+        case Fill: { // many inserts at once, to reach deep trees
             uint8_t n = in.byte() % 64, v = in.byte();
             size_t from = pick(in.byte());
             for (uint8_t i = 0; i < n; i++, v = uint8_t(v * 37 + 11)) insert(t, from, v);
             break;
         }
-        default: { // many removals
+        case Drain: {
             size_t stride = in.byte() % 7 + 1;
             for (size_t i = pick(in.byte()) % stride; i < kPool; i += stride)
                 if (t.linked[i]) remove_by_node(t, i);
