@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "tarn.h"
 
@@ -268,6 +269,21 @@ struct SteerProbe {
     }
 };
 
+// a when c holds, else b, computed without a branch: left to itself the
+// compiler branches on the way down, which is a coin toss at every level.
+inline tarn_node *select(bool c, tarn_node *a, tarn_node *b) {
+    uintptr_t mask = -uintptr_t(c);
+    return reinterpret_cast<tarn_node *>((reinterpret_cast<uintptr_t>(a) & mask) |
+                                         (reinterpret_cast<uintptr_t>(b) & ~mask));
+}
+
+template <class Steer>
+constexpr bool keeps = [] {
+    for (uint32_t r = 0; r <= 3; r++)
+        if (Steer::at(r) == Move::LeftKeep || Steer::at(r) == Move::RightKeep) return true;
+    return false;
+}();
+
 template <class Steer, class Order>
 inline Descent descend(tarn_node *n, uintptr_t delta, const Order &order) {
     tarn_node *candidate = nullptr;
@@ -275,8 +291,20 @@ inline Descent descend(tarn_node *n, uintptr_t delta, const Order &order) {
         uint32_t r = order(key_at(n, delta));
         Move m = Steer::at(r);
         if (m == Move::Stop) return {n, candidate, n, r};
-        if (m == Move::LeftKeep || m == Move::RightKeep) candidate = n;
-        tarn_node *next = (m == Move::Left || m == Move::LeftKeep) ? n->left : n->right;
+        // The way down is unpredictable: load both links and select without
+        // branching. Two selects need select(), or the compiler branches; a
+        // comparator call costs more than a mispredict, so it keeps branches.
+        tarn_node *left = n->left, *right = n->right;
+        bool keep = m == Move::LeftKeep || m == Move::RightKeep;
+        bool go_left = m == Move::Left || m == Move::LeftKeep;
+        tarn_node *next;
+        if constexpr (keeps<Steer> && !std::is_same_v<Order, CallbackOrder>) {
+            candidate = select(keep, n, candidate);
+            next = select(go_left, left, right);
+        } else {
+            if (keep) candidate = n;
+            next = go_left ? left : right;
+        }
         if (!next) return {nullptr, candidate, n, r};
         n = next;
     }
