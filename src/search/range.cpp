@@ -72,17 +72,23 @@ tarn_node *next_after_saved_key(tarn_node *root, uintptr_t delta, const Order &s
     return nullptr;
 }
 
-tarn_node *next_in_range(const tarn_head *head, Bounds b, tarn_iterator *it) {
-    if (!head || unreadable_probe(head, b.low) || unreadable_probe(head, b.high)) return nullptr;
+template <class Bind>
+tarn_node *next_in_range(const tarn_head *head, Bounds b, tarn_iterator *it, Bind bind) {
     tarn_node *root = it->current ? nullptr : effective_root(head);
     if (!it->current && !root) return nullptr;
     uintptr_t delta = key_delta(head);
-    return with_key_order(head, [&](auto bind) -> tarn_node * {
-        tarn_node *n = it->current ? step<Right>(it->current)
-                                   : next_after_saved_key(root, delta, bind(it->saved_key));
-        if (!n || !not_below(bind(b.low)(key_at(n, delta)))) return nullptr;
-        return not_above(bind(b.high)(key_at(n, delta))) ? n : nullptr;
-    });
+    tarn_node *n = it->current ? step<Right>(it->current)
+                               : next_after_saved_key(root, delta, bind(it->saved_key));
+    if (!n || !not_below(bind(b.low)(key_at(n, delta)))) return nullptr;
+    return not_above(bind(b.high)(key_at(n, delta))) ? n : nullptr;
+}
+
+// One function per comparison, entered by a jump: those that call nothing
+// need no stack frame, which a shared body would make every scan step pay.
+template <class Bind>
+[[gnu::noinline]] tarn_node *advance_in_range(const tarn_head *head, Bounds b, tarn_iterator *it,
+                                              Bind bind) {
+    return it->current = next_in_range(head, b, it, bind);
 }
 
 } // namespace
@@ -100,5 +106,9 @@ TARN_EXPORT tarn_node *tarn_get_first_node_in_range2(const tarn_head *head, cons
 TARN_EXPORT tarn_node *tarn_get_next_node_in_range(const tarn_head *head, const void *low_key,
                                                    const void *high_key, tarn_iterator *iterator) {
     if (!iterator) return nullptr;
-    return iterator->current = next_in_range(head, {low_key, high_key}, iterator);
+    Bounds b{low_key, high_key};
+    if (!head || unreadable_probe(head, low_key) || unreadable_probe(head, high_key))
+        return iterator->current = nullptr;
+    return with_key_order(head,
+                          [&](auto bind) { return advance_in_range(head, b, iterator, bind); });
 }
