@@ -16,15 +16,21 @@ tarn_node *neighbour_from_key(const tarn_head *head, const void *key) {
                           [&](auto bind) { return neighbour_of_key<d>(root, delta, bind(key)); });
 }
 
-// A holding cursor steps and stores whatever it finds; a detached one
-// searches from its saved key and stores only a node found.
+// A detached cursor searches from its saved key and stores only a node
+// found. Out of line, so that the step from a holding cursor needs no frame.
+template <Dir d>
+[[gnu::noinline]] tarn_node *resume_cursor(const tarn_head *head, tarn_iterator *it) {
+    tarn_node *found = neighbour_from_key<d>(head, it->saved_key);
+    if (found) it->current = found;
+    return found;
+}
+
+// A holding cursor steps and stores whatever it finds.
 template <Dir d>
 tarn_node *step_cursor(const tarn_head *head, tarn_iterator *it) {
     if (!it) return nullptr;
     if (it->current) return it->current = step<d>(it->current);
-    tarn_node *found = neighbour_from_key<d>(head, it->saved_key);
-    if (found) it->current = found;
-    return found;
+    return resume_cursor<d>(head, it);
 }
 
 } // namespace
