@@ -41,18 +41,10 @@ bool grew_on(tarn_head *head, tarn_node *p) {
 
 template <class Order>
 int32_t link_and_rebalance(tarn_head *head, tarn_node *node, const Order &order) {
-    uintptr_t delta = key_delta(head);
-    tarn_node *p = head->root;
-    for (;;) {
-        uint32_t r = order(key_at(p, delta));
-        if (r == TARN_CMP_EQUAL) return 0;
-        tarn_node *&link = r == TARN_CMP_GREATER ? p->left : p->right;
-        if (!link) {
-            link = node;
-            break;
-        }
-        p = link;
-    }
+    Descent s = descend<SteerExact>(head->root, key_delta(head), order);
+    if (s.hit) return 0;
+    tarn_node *p = s.end;
+    (s.code == TARN_CMP_GREATER ? p->left : p->right) = node;
     node->parent = p;
     node->in_tree = 1;
     for (tarn_node *c = node; p; c = p, p = p->parent) {
