@@ -9,8 +9,9 @@ using namespace tarn::detail;
 namespace {
 
 // p's subtree on side d grew by one level and p was already heavy there.
+// At most once per insertion, so out of line: the retrace loop stays small.
 template <Dir d>
-void fix_heavy_side(tarn_head *head, tarn_node *p) {
+[[gnu::noinline]] void fix_heavy_side(tarn_head *head, tarn_node *p) {
     tarn_node *c = child(p, d);
     if (c->balance == TARN_BAL_EQ) return; // impossible in a sound tree
     if (c->balance == heavy(d)) {
