@@ -42,8 +42,8 @@ enum Phase { Insert, Lookup, Floor, Scan, Range, Remove, kPhases };
 inline const char *const kPhaseNames[kPhases] = {"insert",      "lookup",       "floor (miss)",
                                                  "scan (/key)", "range (/100)", "remove"};
 
-// One implementation under test. prepare() is untimed and may lay out
-// records and convert probes; each phase returns its checksum. A subject
+// One implementation under test. prepare() is untimed, lays out fresh
+// records and may convert probes; each phase returns its checksum. A subject
 // lacking a call for a phase says so in supports().
 template <class Key>
 struct Subject {

@@ -224,7 +224,7 @@ class BsdSubject final : public Subject<Key> {
     void prepare(const Workload<Key> &w) override {
         RB_INIT(&head_);
         w_ = &w;
-        records_.assign(w.keys.size(), Record{});
+        records_ = std::vector<Record>(w.keys.size()); // fresh pages on each call
         for (size_t i = 0; i < w.keys.size(); i++) records_[i].key = w.keys[i];
     }
     uint64_t insert_all() override {
@@ -314,7 +314,7 @@ class LibAvl final : public Subject<Key> {
     void prepare(const Workload<Key> &w) override {
         avl_init_tree(&tree_, compare, nullptr);
         w_ = &w;
-        records_.assign(w.keys.size(), Record{});
+        records_ = std::vector<Record>(w.keys.size()); // fresh pages on each call
         for (size_t i = 0; i < w.keys.size(); i++) records_[i].key = w.keys[i];
     }
     uint64_t insert_all() override {

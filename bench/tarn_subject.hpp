@@ -89,7 +89,7 @@ class TarnSubject final : public Subject<Key> {
     std::string name() const override { return bytewise ? "tarn bytes" : "tarn cmp"; }
 
     void prepare(const Workload<Key> &w) override {
-        records_.assign(w.keys.size(), Record{});
+        records_ = std::vector<Record>(w.keys.size()); // fresh pages on each call
         for (size_t i = 0; i < w.keys.size(); i++) records_[i].key = stored(w.keys[i]);
         lookups_ = convert(w.lookups);
         floors_ = convert(w.floors);
