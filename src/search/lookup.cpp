@@ -5,6 +5,15 @@ using namespace tarn::detail;
 
 namespace {
 
+// One function per comparison, entered by a jump: those that call nothing
+// need no stack frame, which a body shared with the comparator's calls would
+// make every lookup pay.
+template <class Steer, class Order, class Pick>
+[[gnu::noinline]] tarn_node *descend_and_pick(tarn_node *root, uintptr_t delta, Order order,
+                                              Pick pick) {
+    return pick(descend<Steer>(root, delta, order));
+}
+
 // Runs one descent from the effective root and returns what `pick` chooses
 // of it; every failure is NULL.
 template <class Steer, class Pick>
@@ -12,8 +21,8 @@ tarn_node *key_descent(const tarn_head *head, const void *key, Pick pick) {
     tarn_node *root = effective_root(head);
     if (!root || unreadable_probe(head, key)) return nullptr;
     uintptr_t delta = key_delta(head);
-    return with_key_order(head,
-                          [&](auto bind) { return pick(descend<Steer>(root, delta, bind(key))); });
+    return with_key_order(
+        head, [&](auto bind) { return descend_and_pick<Steer>(root, delta, bind(key), pick); });
 }
 
 // Function objects rather than functions, so each descent inlines its pick.
