@@ -40,8 +40,10 @@ bool grew_on(tarn_head *head, tarn_node *p) {
     return false;
 }
 
+// One function per comparison, entered by a jump, so that byte-wise
+// insertions do not save the registers a comparator's calls need.
 template <class Order>
-int32_t link_and_rebalance(tarn_head *head, tarn_node *node, const Order &order) {
+[[gnu::noinline]] int32_t link_and_rebalance(tarn_head *head, tarn_node *node, Order order) {
     Descent s = descend<SteerExact>(head->root, key_delta(head), order);
     if (s.hit) return 0;
     tarn_node *p = s.end;
