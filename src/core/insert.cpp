@@ -1,6 +1,7 @@
 // Insertion: descend to a free link, then retrace until a subtree stops
 // growing, with at most one single or double rotation.
 #include <cstdlib>
+#include <type_traits>
 
 #include "../detail.hpp"
 
@@ -40,14 +41,42 @@ bool grew_on(tarn_head *head, tarn_node *p) {
     return false;
 }
 
+// Where the probe belongs: the parent of a free link and its side, or no
+// parent when a linked node compares equal.
+struct Slot {
+    tarn_node *parent;
+    bool left;
+};
+
+// A comparator sees the calls of a descent that stops on equality. Nobody
+// sees a byte-wise comparison, so those descend two ways, one test per
+// level, and look for equality once, at the least node not below the key.
+template <class Order>
+Slot free_slot(tarn_node *n, uintptr_t delta, const Order &order) {
+    if constexpr (std::is_same_v<Order, CallbackOrder>) {
+        Descent s = descend<SteerExact>(n, delta, order);
+        return {s.hit ? nullptr : s.end, s.code == TARN_CMP_GREATER};
+    } else {
+        tarn_node *parent, *not_below = nullptr;
+        do {
+            parent = n;
+            bool left = order(key_at(n, delta)) != TARN_CMP_LESS;
+            not_below = left ? n : not_below;
+            n = left ? n->left : n->right;
+        } while (n);
+        if (not_below && order(key_at(not_below, delta)) == TARN_CMP_EQUAL) return {nullptr, false};
+        return {parent, not_below == parent};
+    }
+}
+
 // One function per comparison, entered by a jump, so that byte-wise
 // insertions do not save the registers a comparator's calls need.
 template <class Order>
 [[gnu::noinline]] int32_t link_and_rebalance(tarn_head *head, tarn_node *node, Order order) {
-    Descent s = descend<SteerExact>(head->root, key_delta(head), order);
-    if (s.hit) return 0;
-    tarn_node *p = s.end;
-    (s.code == TARN_CMP_GREATER ? p->left : p->right) = node;
+    Slot slot = free_slot(head->root, key_delta(head), order);
+    tarn_node *p = slot.parent;
+    if (!p) return 0;
+    (slot.left ? p->left : p->right) = node;
     node->parent = p;
     node->in_tree = 1;
     for (tarn_node *c = node; p; c = p, p = p->parent) {
