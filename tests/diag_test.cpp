@@ -31,7 +31,7 @@ int32_t record_visit(tarn_head *head, tarn_node *n, void *ctx) {
 }
 
 TEST(Walk, InOrderStopsWhenTheVisitorSaysSo) {
-    ModelTree t(Mode::Bytes8, 100);
+    ModelTree t(Mode::Bytes1, 100);
     for (uint32_t v = 0; v < 100; v += 7) t.insert(v);
     Visits all;
     EXPECT_EQ(tarn_walk_tree(&t.head, &all, record_visit), 1);
@@ -44,7 +44,7 @@ TEST(Walk, InOrderStopsWhenTheVisitorSaysSo) {
 }
 
 TEST(Walk, NothingToVisitReturnsOne) {
-    ModelTree empty(Mode::Bytes8, 1);
+    ModelTree empty(Mode::Bytes1, 1);
     tarn_head orphan = empty.head;
     orphan.flags |= TARN_HEAD_REPLICA;
     Visits v;

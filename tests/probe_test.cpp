@@ -152,40 +152,4 @@ TEST(Stepping, ReplicaStartsFromItsOwnRootSnapshot) {
     EXPECT_EQ(tarn_search_for_node(&p.t.head, p.probe_for(40), &out), 0);
 }
 
-// Probe deletions and probe steps against the model, in a tree whose key
-// comparisons and probe comparisons agree.
-TEST(Stepping, RandomProbesMatchTheModel) {
-    ModelTree t(Mode::Bytes1, 256);
-    tarn_head probes = t.head; // same tree, node comparison; handed the root back
-    probes.compare = scripted_nodes;
-    std::mt19937 rng(7);
-    Rec probe{};
-    auto value = [&](tarn_node *n) { return n ? int(t.value_of(n)) : -1; };
-    for (int i = 0; i < 4000; i++) {
-        uint32_t v = rng() % 256;
-        probe.key[0] = uint8_t(v);
-        probes.root = t.head.root;
-        probes.count = t.head.count;
-        if (rng() % 3 == 0) {
-            tarn_node *out = nullptr;
-            int32_t r = tarn_delete_node(&probes, &probe.node, &out);
-            t.head.root = probes.root;
-            t.head.count = probes.count;
-            bool linked = t.model.erase(v) != 0;
-            ASSERT_EQ(r, linked ? 1 : 0);
-            ASSERT_EQ(value(out), linked ? int(v) : -1);
-            ASSERT_TRUE(tree_is_sound(t.head, &t.pool));
-        } else if (rng() % 2) {
-            t.insert(v);
-        }
-        probes.root = t.head.root;
-        auto after = t.model.upper_bound(v);
-        auto before = t.model.lower_bound(v);
-        ASSERT_EQ(value(tarn_get_next_from_node(&probes, &probe.node)),
-                  after == t.model.end() ? -1 : int(*after));
-        ASSERT_EQ(value(tarn_get_prev_from_node(&probes, &probe.node)),
-                  before == t.model.begin() ? -1 : int(*std::prev(before)));
-    }
-}
-
 } // namespace

@@ -160,16 +160,6 @@ TEST(Lookup, ExactUsesItsOwnComparatorOrBytes) {
     EXPECT_EQ(tarn_lookup(&s.t.head, &k), nullptr);
 }
 
-TEST(Lookup, RecordAddresses) {
-    Sevens s;
-    uint8_t k = 50;
-    EXPECT_EQ(tarn_lookup_user_data(&s.t.head, &k), &s.t.rec(50));
-    tarn_node *out = nullptr;
-    EXPECT_EQ(tarn_get_first_user_data(&s.t.head, &out), &s.t.rec(10));
-    EXPECT_EQ(out, s.node(10));
-    EXPECT_EQ(tarn_get_first_node(&s.t.head, nullptr), s.node(10));
-}
-
 TEST(Lookup, NothingToSearchGivesNullAndKeepsOut) {
     Sevens s;
     ModelTree empty(Mode::Bytes1, 1);
@@ -192,30 +182,6 @@ TEST(Lookup, NothingToSearchGivesNullAndKeepsOut) {
         EXPECT_EQ(tarn_get_first_node_in_range(h, &k, &k, &out), nullptr);
         EXPECT_EQ(out, nullptr);
     }
-}
-
-TEST(Lookup, NullKeyUnderBytewiseFindsNothing) {
-    Sevens s;
-    tarn_node *out = s.node(10);
-    tarn_iterator it{s.node(10), {}};
-    EXPECT_EQ(tarn_lookup(&s.t.head, nullptr), nullptr);
-    EXPECT_EQ(tarn_lookup_exact(&s.t.head, nullptr, 0), nullptr);
-    EXPECT_EQ(tarn_lookup_le(&s.t.head, nullptr), nullptr);
-    EXPECT_EQ(tarn_lookup_ge(&s.t.head, nullptr), nullptr);
-    EXPECT_EQ(tarn_get_next_node_from_key(&s.t.head, nullptr), nullptr);
-    EXPECT_EQ(tarn_get_previous_node_from_key(&s.t.head, nullptr), nullptr);
-    EXPECT_EQ(tarn_get_first_node_in_range(&s.t.head, nullptr, &k45, &out), nullptr);
-    EXPECT_EQ(out, nullptr);
-    out = s.node(10);
-    EXPECT_EQ(tarn_get_first_node_in_range2(&s.t.head, &k25, nullptr, &out), nullptr);
-    EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(tarn_get_next_node_in_range(&s.t.head, &k25, nullptr, &it), nullptr);
-    EXPECT_EQ(it.current, nullptr);
-    // A comparator decides for itself what a NULL key means.
-    s.t.head.compare = [](const void *, const void *probe) -> uint32_t {
-        return probe ? TARN_CMP_LESS : TARN_CMP_EQUAL;
-    };
-    EXPECT_EQ(s.value(tarn_lookup(&s.t.head, nullptr)), 40);
 }
 
 TEST(Lookup, ReplicaSearchesTheLivePrimaryWithItsOwnConfiguration) {
@@ -246,23 +212,6 @@ struct Tens : Sevens { // keys 10, 20, 30
         return out;
     }
 };
-
-TEST(Cursor, ScansBothWays) {
-    Tens s;
-    EXPECT_EQ(s.value(tarn_get_first_node(&s.t.head, &s.it.current)), 10);
-    EXPECT_EQ(s.rest(tarn_get_next_node), (std::vector<int>{20, 30}));
-    EXPECT_EQ(s.it.current, nullptr);
-    s.saved(35); // start after a chosen key
-    EXPECT_EQ(s.rest(tarn_get_previous_node), (std::vector<int>{30, 20, 10}));
-    s.it.current = s.node(20);
-    EXPECT_EQ(s.value(tarn_get_next_node(&s.t.head, &s.it)), 30);
-    EXPECT_EQ(s.value(tarn_get_previous_node(&s.t.head, &s.it)), 20);
-    EXPECT_EQ(tarn_get_next_node(&s.t.head, nullptr), nullptr);
-    EXPECT_EQ(tarn_get_previous_node(&s.t.head, nullptr), nullptr);
-    EXPECT_EQ(tarn_get_next_user_data(&s.t.head, nullptr), nullptr);
-    EXPECT_EQ(tarn_init_iterator(nullptr, &s.it), 0);
-    EXPECT_EQ(tarn_init_iterator(&s.t.head, nullptr), 0);
-}
 
 TEST(Cursor, YieldThenChange) {
     struct Row {
@@ -300,22 +249,6 @@ TEST(Cursor, EndIsNotRemembered) {
     EXPECT_EQ(s.it.current, nullptr);
     s.t.insert(40);
     EXPECT_EQ(s.value(tarn_get_next_node(&s.t.head, &s.it)), 40);
-}
-
-TEST(Cursor, NullHeadAndRecordAddresses) {
-    Tens s;
-    s.it.current = s.node(10);
-    tarn_pre_sched_yield(nullptr, &s.it);
-    EXPECT_EQ(s.it.current, s.node(10)) << "yield without a descriptor does nothing";
-    EXPECT_EQ(s.value(tarn_get_next_node(nullptr, &s.it)), 20);
-    EXPECT_EQ(tarn_get_next_user_data(nullptr, &s.it), nullptr);
-    EXPECT_EQ(s.it.current, s.node(30)) << "still steps";
-    s.it.current = s.node(10);
-    void *rec = tarn_get_next_user_data(&s.t.head, &s.it);
-    EXPECT_EQ(static_cast<char *>(rec) + kNodeOffset, reinterpret_cast<char *>(s.it.current));
-    s.it.current = nullptr;
-    s.saved(20);
-    EXPECT_EQ(tarn_get_next_node(nullptr, &s.it), nullptr);
 }
 
 TEST(Cursor, HoldingANodeRemovedWithoutYieldEndsTheScan) {
@@ -394,92 +327,5 @@ TEST(Range, CursorOutsideTheBounds) {
     EXPECT_EQ(s.it.current, nullptr);
     EXPECT_EQ(tarn_get_next_node_in_range(&s.t.head, &ten, &high, nullptr), nullptr);
 }
-
-// ---- Randomized: every query against the model, scans across changes ------
-
-class RandomQueries : public ::testing::TestWithParam<Mode> {};
-
-TEST_P(RandomQueries, MatchTheModel) {
-    const uint32_t values = GetParam() == Mode::Bytes1 ? 256 : 2000;
-    ModelTree t(GetParam(), values);
-    std::mt19937 rng(99);
-    auto value = [&](tarn_node *n) { return n ? int64_t(t.value_of(n)) : -1; };
-    auto model_floor = [&](uint32_t v) {
-        auto it = t.model.upper_bound(v);
-        return it == t.model.begin() ? -1 : int64_t(*std::prev(it));
-    };
-    auto model_after = [&](uint32_t v) {
-        auto it = t.model.upper_bound(v);
-        return it == t.model.end() ? -1 : int64_t(*it);
-    };
-    auto model_ceiling = [&](uint32_t v) {
-        auto it = t.model.lower_bound(v);
-        return it == t.model.end() ? -1 : int64_t(*it);
-    };
-    auto model_before = [&](uint32_t v) {
-        auto it = t.model.lower_bound(v);
-        return it == t.model.begin() ? -1 : int64_t(*std::prev(it));
-    };
-    for (int round = 0; round < 300; round++) {
-        for (int i = 0; i < 20; i++) {
-            uint32_t v = rng() % values;
-            if (rng() % 3)
-                t.insert(v);
-            else
-                t.remove(v);
-        }
-        ASSERT_TRUE(tree_is_sound(t.head, &t.pool));
-        for (int q = 0; q < 20; q++) {
-            uint32_t v = rng() % values;
-            auto k = t.key(v);
-            ASSERT_EQ(value(tarn_lookup(&t.head, k.data())), t.model.count(v) ? int64_t(v) : -1);
-            ASSERT_EQ(value(tarn_lookup_le(&t.head, k.data())), model_floor(v));
-            ASSERT_EQ(value(tarn_lookup_ge(&t.head, k.data())), model_ceiling(v));
-            ASSERT_EQ(value(tarn_get_next_node_from_key(&t.head, k.data())), model_after(v));
-            ASSERT_EQ(value(tarn_get_previous_node_from_key(&t.head, k.data())), model_before(v));
-            uint32_t w = rng() % values;
-            auto hk = t.key(w);
-            int64_t first = model_ceiling(v);
-            if (first > int64_t(w)) first = -1;
-            ASSERT_EQ(value(tarn_get_first_node_in_range(&t.head, k.data(), hk.data(), nullptr)),
-                      first);
-            int64_t first2 = t.model.count(v) ? int64_t(v) : first;
-            ASSERT_EQ(value(tarn_get_first_node_in_range2(&t.head, k.data(), hk.data(), nullptr)),
-                      first2);
-        }
-        // A scan over a random range that yields every few nodes and changes
-        // the tree meanwhile must see exactly the model's nodes beyond it.
-        uint32_t lo = rng() % values, hi = lo + rng() % (values / 4);
-        auto lk = t.key(lo), hk = t.key(std::min(hi, values - 1));
-        hi = std::min(hi, values - 1);
-        tarn_iterator it;
-        tarn_init_iterator(&t.head, &it);
-        int64_t last = -1;
-        for (tarn_node *n =
-                 tarn_get_first_node_in_range(&t.head, lk.data(), hk.data(), &it.current);
-             n; n = tarn_get_next_node_in_range(&t.head, lk.data(), hk.data(), &it)) {
-            int64_t expected = last < 0 ? model_ceiling(lo) : model_after(uint32_t(last));
-            ASSERT_EQ(value(n), expected);
-            last = value(n);
-            if (rng() % 4 == 0) {
-                tarn_pre_sched_yield(&t.head, &it);
-                for (int i = 0; i < 4; i++) {
-                    uint32_t v = rng() % values;
-                    if (rng() % 2)
-                        t.insert(v);
-                    else
-                        t.remove(v);
-                }
-            }
-        }
-        int64_t beyond = last < 0 ? model_ceiling(lo) : model_after(uint32_t(last));
-        ASSERT_TRUE(beyond < 0 || beyond > int64_t(hi));
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(AllModes, RandomQueries,
-                         ::testing::Values(Mode::Bytes1, Mode::Bytes4, Mode::Bytes8, Mode::Bytes16,
-                                           Mode::Bytes5, Mode::Callback),
-                         [](const auto &info) { return mode_name(info.param); });
 
 } // namespace

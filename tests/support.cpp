@@ -2,33 +2,9 @@
 
 #include "tree_check.hpp"
 
-#include <algorithm>
-
 namespace tarn_test {
 
-std::string mode_name(Mode m) {
-    switch (m) {
-    case Mode::Bytes1: return "Bytes1";
-    case Mode::Bytes4: return "Bytes4";
-    case Mode::Bytes8: return "Bytes8";
-    case Mode::Bytes16: return "Bytes16";
-    case Mode::Bytes5: return "Bytes5";
-    case Mode::Callback: return "Callback";
-    }
-    return "?";
-}
-
-size_t key_length_of(Mode m) {
-    switch (m) {
-    case Mode::Bytes1: return 1;
-    case Mode::Bytes4: return 4;
-    case Mode::Bytes8: return 8;
-    case Mode::Bytes16: return 16;
-    case Mode::Bytes5: return 5;
-    case Mode::Callback: return 4;
-    }
-    return 0;
-}
+size_t key_length_of(Mode m) { return m == Mode::Bytes1 ? 1 : 4; }
 
 uint32_t compare_le32(const void *tree_side, const void *probe) {
     uint32_t a, b;
@@ -38,14 +14,10 @@ uint32_t compare_le32(const void *tree_side, const void *probe) {
 }
 
 void encode_key(Mode m, uint32_t value, uint8_t *key) {
-    size_t len = key_length_of(m);
-    std::memset(key, 0xA5, len); // leading filler bytes shared by every key
-    if (m == Mode::Callback) {
+    if (m == Mode::Callback)
         std::memcpy(key, &value, 4);
-        return;
-    }
-    for (size_t i = 0; i < std::min<size_t>(len, 4); i++)
-        key[len - 1 - i] = uint8_t(value >> (8 * i));
+    else
+        key[0] = uint8_t(value);
 }
 
 void init_head(tarn_head &head, Mode m) {

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <map>
 #include <set>
-#include <string>
 #include <vector>
 
 #include "tarn.h"
@@ -29,25 +28,16 @@ inline Rec *rec_of(tarn_node *n) {
     return n ? reinterpret_cast<Rec *>(reinterpret_cast<char *>(n) - kNodeOffset) : nullptr;
 }
 
-// How a tree orders its keys.
-enum class Mode {
-    Bytes1,   // byte-wise, 1-byte keys
-    Bytes4,   // byte-wise, 4-byte keys
-    Bytes8,   // byte-wise, 8-byte keys
-    Bytes16,  // byte-wise, 16-byte keys
-    Bytes5,   // byte-wise, a length with no fast path (memcmp)
-    Callback, // comparator reading a little-endian 32-bit key
-};
-std::string mode_name(Mode m);
+// How a tree orders its keys: byte-wise 1-byte keys, or a comparator over
+// 4-byte keys.
+enum class Mode { Bytes1, Callback };
 size_t key_length_of(Mode m);
 
 // The comparator of Mode::Callback: orders 4-byte keys as little-endian
 // integers, an order byte-wise comparison would get wrong.
 uint32_t compare_le32(const void *tree_side, const void *probe);
 
-// Writes value as mode's key: big-endian in the last bytes for byte-wise
-// modes, little-endian for Callback. Keys of the same value compare equal
-// and larger values compare greater under every mode.
+// Writes value as mode's key (one byte, or little-endian for Callback).
 void encode_key(Mode m, uint32_t value, uint8_t *key);
 
 // Initialises head (root zeroed first) for mode, with the Rec offsets.
