@@ -97,25 +97,18 @@ const Row kRows[] = {
      }},
     {"tarn_delete node", [](World &w) { tarn_delete(w.h, nullptr); }},
     // Lookups: NULL head, and a NULL key under byte-wise comparison.
-    {"tarn_lookup head/key",
+    {"tarn_lookup, _le, _ge, next/previous_node_from_key head/key",
      [](World &w) {
-         EXPECT_EQ(tarn_lookup(nullptr, w.k3.data()), nullptr);
-         EXPECT_EQ(tarn_lookup(w.h, nullptr), nullptr);
+         for (auto call : {tarn_lookup, tarn_lookup_le, tarn_lookup_ge, tarn_get_next_node_from_key,
+                           tarn_get_previous_node_from_key}) {
+             EXPECT_EQ(call(nullptr, w.k3.data()), nullptr);
+             EXPECT_EQ(call(w.h, nullptr), nullptr);
+         }
      }},
     {"tarn_lookup_exact head/key",
      [](World &w) {
          EXPECT_EQ(tarn_lookup_exact(nullptr, w.k3.data(), 0), nullptr);
          EXPECT_EQ(tarn_lookup_exact(w.h, nullptr, 0), nullptr);
-     }},
-    {"tarn_lookup_le head/key",
-     [](World &w) {
-         EXPECT_EQ(tarn_lookup_le(nullptr, w.k3.data()), nullptr);
-         EXPECT_EQ(tarn_lookup_le(w.h, nullptr), nullptr);
-     }},
-    {"tarn_lookup_ge head/key",
-     [](World &w) {
-         EXPECT_EQ(tarn_lookup_ge(nullptr, w.k3.data()), nullptr);
-         EXPECT_EQ(tarn_lookup_ge(w.h, nullptr), nullptr);
      }},
     {"tarn_lookup_user_data head/key",
      [](World &w) {
@@ -176,16 +169,6 @@ const Row kRows[] = {
          EXPECT_EQ(tarn_get_next_user_data(nullptr, &w.it), nullptr);
          EXPECT_EQ(w.it.current, w.node(3));
          EXPECT_EQ(tarn_get_next_user_data(w.h, nullptr), nullptr);
-     }},
-    {"tarn_get_next_node_from_key head/key",
-     [](World &w) {
-         EXPECT_EQ(tarn_get_next_node_from_key(nullptr, w.k3.data()), nullptr);
-         EXPECT_EQ(tarn_get_next_node_from_key(w.h, nullptr), nullptr);
-     }},
-    {"tarn_get_previous_node_from_key head/key",
-     [](World &w) {
-         EXPECT_EQ(tarn_get_previous_node_from_key(nullptr, w.k3.data()), nullptr);
-         EXPECT_EQ(tarn_get_previous_node_from_key(w.h, nullptr), nullptr);
      }},
     // Ranges: the first-node calls store NULL on every failure.
     {"tarn_get_first_node_in_range(2) head/low/high/out",

@@ -43,8 +43,6 @@ struct FindRow {
 };
 
 const FindRow kFinding[] = {
-    {"NULL head", nullptr, true, false, false, 0, -2, 0, -1, false},
-    {"NULL probe", nullptr, false, true, false, 0, -2, 0, -1, false},
     {"NULL out", nullptr, false, false, true, 0, -2, 1, -2, true},
     {"empty tree", [](Probed &p) { p.t.head.root = nullptr; }, false, false, false, 0, -1, 0, -1,
      false},

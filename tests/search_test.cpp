@@ -167,7 +167,7 @@ TEST(Lookup, NothingToSearchGivesNullAndKeepsOut) {
     orphan.flags |= TARN_HEAD_REPLICA;
     uint8_t k = 10;
     tarn_node *const marker = s.node(70);
-    for (const tarn_head *h : {&empty.head, &orphan, static_cast<tarn_head *>(nullptr)}) {
+    for (const tarn_head *h : {&empty.head, &orphan}) {
         tarn_node *out = marker;
         EXPECT_EQ(tarn_lookup(h, &k), nullptr);
         EXPECT_EQ(tarn_lookup_exact(h, &k, 0), nullptr);
