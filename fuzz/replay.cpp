@@ -1,6 +1,7 @@
-// Runs the fuzz harness once on each file named on the command line, so the
-// corpus replays without a fuzzing engine; `--random COUNT SEED` runs it on
-// COUNT inputs of random bytes instead, the same ones for the same seed.
+// Runs the fuzz harness without a fuzzing engine: once on each file named on
+// the command line, so the corpus replays as tests, and on COUNT inputs of
+// random bytes for each `--random COUNT SEED` (the same inputs for the same
+// seed).
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -14,18 +15,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 int main(int argc, char **argv) {
     LLVMFuzzerInitialize(&argc, &argv);
-    if (argc == 4 && std::string(argv[1]) == "--random") {
-        int count = std::stoi(argv[2]);
-        std::mt19937 rng(std::stoul(argv[3]));
-        for (int i = 0; i < count; i++) {
-            std::vector<uint8_t> data(64 + rng() % 4096);
-            for (uint8_t &b : data) b = uint8_t(rng());
-            LLVMFuzzerTestOneInput(data.data(), data.size());
-        }
-        std::fprintf(stderr, "replay: %d random input(s) passed\n", count);
-        return 0;
-    }
+    int inputs = 0;
     for (int i = 1; i < argc; i++) {
+        if (std::string(argv[i]) == "--random" && i + 2 < argc) {
+            int count = std::stoi(argv[i + 1]);
+            std::mt19937 rng(std::stoul(argv[i + 2]));
+            i += 2;
+            for (int n = 0; n < count; n++, inputs++) {
+                std::vector<uint8_t> data(64 + rng() % 4096);
+                for (uint8_t &b : data) b = uint8_t(rng());
+                LLVMFuzzerTestOneInput(data.data(), data.size());
+            }
+            continue;
+        }
         std::ifstream file(argv[i], std::ios::binary);
         if (!file) {
             std::fprintf(stderr, "replay: cannot read %s\n", argv[i]);
@@ -34,7 +36,8 @@ int main(int argc, char **argv) {
         std::vector<uint8_t> data((std::istreambuf_iterator<char>(file)),
                                   std::istreambuf_iterator<char>());
         LLVMFuzzerTestOneInput(data.data(), data.size());
+        inputs++;
     }
-    std::fprintf(stderr, "replay: %d input(s) passed\n", argc - 1);
+    std::fprintf(stderr, "replay: %d input(s) passed\n", inputs);
     return 0;
 }
