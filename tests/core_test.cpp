@@ -1,7 +1,6 @@
-// Descriptor set-up, insertion and removal: named shapes, replicas, and a
-// randomized run against the model in every comparison mode.
-#include <random>
-
+// Descriptor set-up, insertion and removal: the named shapes, replicas,
+// duplicates, out-of-contract codes and the integrity abort. Random changes
+// against a model run in the differential harness (fuzz/).
 #include "support.hpp"
 
 using namespace tarn_test;

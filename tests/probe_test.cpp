@@ -1,7 +1,6 @@
-// Probe searches: the finding calls' results and out-parameter, code
-// steering of all four calls, and probe changes in a randomized run.
+// Probe searches: the finding calls' results and out-parameter, and code
+// steering of all four calls.
 #include <functional>
-#include <random>
 
 #include "support.hpp"
 
@@ -10,21 +9,13 @@ using namespace tarn_test;
 namespace {
 
 // Keys 10 .. 70 in a perfect tree, compared node to node.
-struct Probed {
-    ModelTree t{Mode::Bytes1, 256};
+struct Probed : Sevens {
     Rec probe{};
-    Probed() {
-        for (uint32_t v = 10; v <= 70; v += 10) t.insert(v);
-        t.head.compare = scripted_nodes;
-        script_reset();
-    }
-    ~Probed() { script_reset(); }
-    tarn_node *node(uint32_t v) { return &t.rec(v).node; }
+    Probed() { t.head.compare = scripted_nodes; }
     const void *probe_for(uint8_t key) {
         probe.key[0] = key;
         return &probe.node;
     }
-    int value(const tarn_node *n) const { return n ? int(t.value_of(n)) : -1; }
 };
 
 tarn_node *const kUntouched = reinterpret_cast<tarn_node *>(uintptr_t(0x5EED));

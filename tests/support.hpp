@@ -83,4 +83,22 @@ uint32_t scripted_keys(const void *tree, const void *probe);
 uint32_t scripted_exact(const void *tree, const void *probe, uint32_t extra);
 uint32_t scripted_nodes(const void *tree, const void *probe);
 
+// Keys 10, 20, ... 70 in a perfect tree (40 at the root), 1-byte keys, with
+// the scripted comparator reset around each use.
+struct Sevens {
+    ModelTree t{Mode::Bytes1, 256};
+    tarn_iterator it{};
+    Sevens() {
+        for (uint32_t v = 10; v <= 70; v += 10) t.insert(v);
+        script_reset();
+    }
+    ~Sevens() { script_reset(); }
+    void script() {
+        t.head.compare = scripted_keys;
+        t.head.compare_exact = scripted_exact;
+    }
+    tarn_node *node(uint32_t v) { return &t.rec(v).node; }
+    int value(const tarn_node *n) const { return n ? int(t.value_of(n)) : -1; }
+};
+
 } // namespace tarn_test
