@@ -155,13 +155,13 @@ struct WordOrder {
 // down.
 __extension__ typedef unsigned __int128 Word128;
 
-struct PairOrder {
+struct Word128Order {
     Word128 probe;
     static Word128 load(const void *p) {
         return Word128(load_big_endian<uint64_t>(p)) << 64 |
                load_big_endian<uint64_t>(static_cast<const uint8_t *>(p) + 8);
     }
-    explicit PairOrder(const void *p) : probe(load(p)) {}
+    explicit Word128Order(const void *p) : probe(load(p)) {}
     uint32_t operator()(const void *tree_key) const { return code_of(load(tree_key), probe); }
 };
 
@@ -189,7 +189,7 @@ inline decltype(auto) with_bytewise_order(const tarn_head *head, Body &&body) {
     case 2: return body([](const void *p) { return WordOrder<uint16_t>(p); });
     case 4: return body([](const void *p) { return WordOrder<uint32_t>(p); });
     case 8: return body([](const void *p) { return WordOrder<uint64_t>(p); });
-    case 16: return body([](const void *p) { return PairOrder(p); });
+    case 16: return body([](const void *p) { return Word128Order(p); });
     default: {
         size_t length = head->key_length;
         return body([length](const void *p) { return MemcmpOrder{p, length}; });
