@@ -17,28 +17,14 @@ uint64_t range_from(It it, It end, const Key &high, KeyOf key_of, uint64_t sum) 
     return sum;
 }
 
-// Allocating red-black tree; removal through the iterator kept at insertion.
-template <class Key>
-class StdSet final : public Subject<Key> {
-    std::set<Key> set_;
-    std::vector<typename std::set<Key>::iterator> handles_;
+// The queries of a sorted set of keys, shared by the set-like peers.
+template <class Key, class Set>
+class SortedSetSubject : public Subject<Key> {
+  protected:
+    Set set_;
     const Workload<Key> *w_ = nullptr;
 
   public:
-    std::string name() const override { return "std::set"; }
-    void prepare(const Workload<Key> &w) override {
-        w_ = &w;
-        handles_.resize(w.keys.size());
-    }
-    uint64_t insert_all() override {
-        uint64_t linked = 0;
-        for (size_t i = 0; i < w_->keys.size(); i++) {
-            auto [it, fresh] = set_.insert(w_->keys[i]);
-            handles_[i] = it;
-            linked += fresh;
-        }
-        return linked;
-    }
     uint64_t lookup_all() override {
         uint64_t sum = 0;
         for (const Key &k : w_->lookups) {
@@ -67,6 +53,30 @@ class StdSet final : public Subject<Key> {
             sum = range_from(set_.lower_bound(w_->range_low[i]), set_.end(), w_->range_high[i],
                              self, sum);
         return sum;
+    }
+};
+
+// Allocating red-black tree; removal through the iterator kept at insertion.
+template <class Key>
+class StdSet final : public SortedSetSubject<Key, std::set<Key>> {
+    using SortedSetSubject<Key, std::set<Key>>::set_;
+    using SortedSetSubject<Key, std::set<Key>>::w_;
+    std::vector<typename std::set<Key>::iterator> handles_;
+
+  public:
+    std::string name() const override { return "std::set"; }
+    void prepare(const Workload<Key> &w) override {
+        w_ = &w;
+        handles_.resize(w.keys.size());
+    }
+    uint64_t insert_all() override {
+        uint64_t linked = 0;
+        for (size_t i = 0; i < w_->keys.size(); i++) {
+            auto [it, fresh] = set_.insert(w_->keys[i]);
+            handles_[i] = it;
+            linked += fresh;
+        }
+        return linked;
     }
     uint64_t remove_all() override {
         uint64_t removed = 0;
@@ -435,9 +445,9 @@ namespace bench {
 
 // The cache-friendly reference: a B-tree of keys, removal by key.
 template <class Key>
-class AbslBtree final : public Subject<Key> {
-    absl::btree_set<Key> set_;
-    const Workload<Key> *w_ = nullptr;
+class AbslBtree final : public SortedSetSubject<Key, absl::btree_set<Key>> {
+    using SortedSetSubject<Key, absl::btree_set<Key>>::set_;
+    using SortedSetSubject<Key, absl::btree_set<Key>>::w_;
 
   public:
     std::string name() const override { return "absl btree"; }
@@ -446,35 +456,6 @@ class AbslBtree final : public Subject<Key> {
         uint64_t linked = 0;
         for (const Key &k : w_->keys) linked += set_.insert(k).second;
         return linked;
-    }
-    uint64_t lookup_all() override {
-        uint64_t sum = 0;
-        for (const Key &k : w_->lookups) {
-            auto it = set_.find(k);
-            sum = mix(sum, it != set_.end() ? digest(*it) : kNotFound);
-        }
-        return sum;
-    }
-    uint64_t floor_all() override {
-        uint64_t sum = 0;
-        for (const Key &k : w_->floors) {
-            auto it = set_.upper_bound(k);
-            sum = mix(sum, it != set_.begin() ? digest(*std::prev(it)) : kNotFound);
-        }
-        return sum;
-    }
-    uint64_t scan_all() override {
-        uint64_t sum = 0;
-        for (const Key &k : set_) sum = mix(sum, digest(k));
-        return sum;
-    }
-    uint64_t range_all() override {
-        uint64_t sum = 0;
-        auto self = [](const Key &k) -> const Key & { return k; };
-        for (size_t i = 0; i < w_->range_low.size(); i++)
-            sum = range_from(set_.lower_bound(w_->range_low[i]), set_.end(), w_->range_high[i],
-                             self, sum);
-        return sum;
     }
     uint64_t remove_all() override {
         uint64_t removed = 0;
