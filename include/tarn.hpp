@@ -130,7 +130,10 @@ class tree {
     static tarn_node *node_of(Record &record) noexcept { return &(record.*Node); }
     static Record *record_of(tarn_node *node) noexcept { return node ? record_at(node) : nullptr; }
 
-    class iterator;
+    template <class Step>
+    class node_iterator;
+    struct link_step;
+    using iterator = node_iterator<link_step>;
     class range_view;
     class cursor;
     class range_cursor;
@@ -233,10 +236,10 @@ class tree {
     tarn_head head_{};
 };
 
-// Holds one node; a step is tarn_get_next_node on a holding cursor, which
-// follows links and never reads the descriptor.
+// A forward iterator holding one node; Step finds the node after it.
 template <class Record, tarn_node Record::*Node, auto Key, class Order>
-class tree<Record, Node, Key, Order>::iterator {
+template <class Step>
+class tree<Record, Node, Key, Order>::node_iterator : private Step {
   public:
     using iterator_category = std::forward_iterator_tag;
     using value_type = Record;
@@ -244,28 +247,37 @@ class tree<Record, Node, Key, Order>::iterator {
     using pointer = Record *;
     using reference = Record &;
 
-    iterator() noexcept = default;
-    explicit iterator(tarn_node *node) noexcept : node_(node) {}
+    node_iterator() noexcept = default;
+    explicit node_iterator(tarn_node *node, Step step = {}) noexcept : Step(step), node_(node) {}
 
     Record &operator*() const noexcept { return *record_at(node_); }
     Record *operator->() const noexcept { return record_at(node_); }
-    iterator &operator++() noexcept {
-        tarn_iterator cursor;
-        cursor.current = node_;
-        node_ = tarn_get_next_node(nullptr, &cursor);
+    node_iterator &operator++() noexcept {
+        node_ = Step::operator()(node_);
         return *this;
     }
-    iterator operator++(int) noexcept {
-        iterator before = *this;
+    node_iterator operator++(int) noexcept {
+        node_iterator before = *this;
         ++*this;
         return before;
     }
-    bool operator==(const iterator &) const noexcept = default;
+    bool operator==(const node_iterator &other) const noexcept { return node_ == other.node_; }
 
     tarn_node *node() const noexcept { return node_; }
 
   private:
     tarn_node *node_ = nullptr;
+};
+
+// tarn_get_next_node on a holding cursor: follows links, never reads the
+// descriptor.
+template <class Record, tarn_node Record::*Node, auto Key, class Order>
+struct tree<Record, Node, Key, Order>::link_step {
+    tarn_node *operator()(tarn_node *node) const noexcept {
+        tarn_iterator cursor;
+        cursor.current = node;
+        return tarn_get_next_node(nullptr, &cursor);
+    }
 };
 
 namespace detail {
@@ -283,47 +295,28 @@ struct key_copy {
 
 template <class Record, tarn_node Record::*Node, auto Key, class Order>
 class tree<Record, Node, Key, Order>::range_view {
-  public:
-    class iterator {
-      public:
-        using iterator_category = std::forward_iterator_tag;
-        using value_type = Record;
-        using difference_type = std::ptrdiff_t;
-        using pointer = Record *;
-        using reference = Record &;
-
-        iterator() noexcept = default;
-        iterator(const range_view *view, tarn_node *node) noexcept : view_(view), node_(node) {}
-
-        Record &operator*() const noexcept { return *record_at(node_); }
-        Record *operator->() const noexcept { return record_at(node_); }
-        iterator &operator++() noexcept {
+    // The next node while it lies within the view's bounds.
+    struct bound_step {
+        const range_view *view = nullptr;
+        tarn_node *operator()(tarn_node *node) const noexcept {
             tarn_iterator cursor;
-            cursor.current = node_;
-            node_ = tarn_get_next_node_in_range(view_->head_, view_->low_.get(), view_->high_.get(),
-                                                &cursor);
-            return *this;
+            cursor.current = node;
+            return tarn_get_next_node_in_range(view->head_, view->low_.get(), view->high_.get(),
+                                               &cursor);
         }
-        iterator operator++(int) noexcept {
-            iterator before = *this;
-            ++*this;
-            return before;
-        }
-        bool operator==(const iterator &other) const noexcept { return node_ == other.node_; }
-
-      private:
-        const range_view *view_ = nullptr;
-        tarn_node *node_ = nullptr;
     };
+
+  public:
+    using iterator = node_iterator<bound_step>;
 
     range_view(const tarn_head &head, const key_type &low, const key_type &high) noexcept
         : head_(&head), low_(low), high_(high) {}
 
     iterator begin() const noexcept {
-        return iterator(this,
-                        tarn_get_first_node_in_range(head_, low_.get(), high_.get(), nullptr));
+        return iterator(tarn_get_first_node_in_range(head_, low_.get(), high_.get(), nullptr),
+                        bound_step{this});
     }
-    iterator end() const noexcept { return iterator(this, nullptr); }
+    iterator end() const noexcept { return iterator(nullptr, bound_step{this}); }
     bool empty() const noexcept { return begin() == end(); }
 
   private:
