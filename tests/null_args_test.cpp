@@ -222,21 +222,18 @@ const Row kRows[] = {
          w.t.model.erase(3);
          EXPECT_EQ(w.node(3)->in_tree, 0u);
      }},
-    {"tarn_get_next_from_node head/probe/compare",
+    {"tarn_get_next_from_node, tarn_get_prev_from_node head/probe/compare",
      [](World &w) {
-         EXPECT_EQ(tarn_get_next_from_node(w.h, w.probe(3)), nullptr) << "no comparator";
+         const std::pair<decltype(&tarn_get_next_from_node), uint32_t> calls[] = {
+             {tarn_get_next_from_node, 4}, {tarn_get_prev_from_node, 2}};
+         for (auto [call, neighbour] : calls)
+             EXPECT_EQ(call(w.h, w.probe(3)), nullptr) << "no comparator";
          w.use_node_comparison();
-         EXPECT_EQ(tarn_get_next_from_node(nullptr, w.probe(3)), nullptr);
-         EXPECT_EQ(tarn_get_next_from_node(w.h, nullptr), nullptr);
-         EXPECT_EQ(tarn_get_next_from_node(w.h, w.probe(3)), w.node(4));
-     }},
-    {"tarn_get_prev_from_node head/probe/compare",
-     [](World &w) {
-         EXPECT_EQ(tarn_get_prev_from_node(w.h, w.probe(3)), nullptr) << "no comparator";
-         w.use_node_comparison();
-         EXPECT_EQ(tarn_get_prev_from_node(nullptr, w.probe(3)), nullptr);
-         EXPECT_EQ(tarn_get_prev_from_node(w.h, nullptr), nullptr);
-         EXPECT_EQ(tarn_get_prev_from_node(w.h, w.probe(3)), w.node(2));
+         for (auto [call, neighbour] : calls) {
+             EXPECT_EQ(call(nullptr, w.probe(3)), nullptr);
+             EXPECT_EQ(call(w.h, nullptr), nullptr);
+             EXPECT_EQ(call(w.h, w.probe(3)), w.node(neighbour));
+         }
      }},
     // Walks and diagnostics: a NULL head is an empty tree.
     {"tarn_walk_tree head/context/visitor",
