@@ -14,6 +14,7 @@ TARN_EXPORT int32_t tarn_init_new(tarn_head *head, uint64_t node_offset, uint64_
     head->node_offset = node_offset;
     head->key_length = key_length;
     head->key_offset = key_offset;
+    mark_set_up(head);
     return 1;
 }
 
@@ -25,10 +26,14 @@ TARN_EXPORT int32_t tarn_init(tarn_head *head, uint64_t key_length, uint64_t key
 TARN_EXPORT void tarn_replicate_head_node(tarn_head *source, tarn_head *replica,
                                           tarn_compare_fn compare) {
     if (!source || !replica) return;
+    check_descriptor(source, __func__);
     if (replica != source) std::memcpy(replica, source, sizeof *replica);
     replica->compare = compare;
     replica->origin = source;
     replica->flags |= TARN_HEAD_REPLICA;
 }
 
-TARN_EXPORT int32_t tarn_is_empty(const tarn_head *head) { return effective_root(head) == nullptr; }
+TARN_EXPORT int32_t tarn_is_empty(const tarn_head *head) {
+    check_descriptor(head, __func__);
+    return effective_root(head) == nullptr;
+}

@@ -91,6 +91,8 @@ template <class Order>
 
 TARN_EXPORT int32_t tarn_insert(tarn_head *head, tarn_node *node) {
     if (!head || !node) return 0;
+    check_changeable(head, __func__);
+    check_unlinked(node, __func__);
     std::memset(node, 0, sizeof *node);
     if (!head->root) {
         head->root = node;

@@ -50,7 +50,10 @@ void retrace_after_removal(tarn_head *head, tarn_node *p, Dir side) {
 } // namespace
 
 TARN_EXPORT void tarn_delete(tarn_head *head, tarn_node *node) {
-    if (!head || !node || !node->in_tree) return;
+    if (!head || !node) return;
+    check_changeable(head, __func__);
+    if (!node->in_tree) return;
+    check_member(head, node, __func__);
     tarn_node *r = node->left && node->right ? outermost<Left>(node->right) : node;
     Dir side = side_of(r);
     tarn_node *p = r->parent;

@@ -14,6 +14,7 @@ const char *balance_name(uint32_t balance) {
 } // namespace
 
 TARN_EXPORT void tarn_print_tree(const tarn_head *head, uint32_t order, tarn_print_fn hook) {
+    check_descriptor(head, __func__);
     walk_ordered(effective_root(head), order, [hook](tarn_node *n, int32_t depth) {
         std::printf("\nAVL node %p, depth %d, balance factor: %s\nleft %p, right %p, "
                     "parent %p\n",

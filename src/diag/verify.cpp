@@ -5,12 +5,8 @@ using namespace tarn::detail;
 
 namespace {
 
-// No AVL tree that fits in memory is this deep (height 100 needs over 1e20
-// nodes); deeper means corrupted links, such as a cycle, and fails instead of
-// exhausting the stack.
-constexpr uint32_t kMaxDepth = 100;
-
-// Height of n's subtree, or 0 when some node in it fails.
+// Height of n's subtree, or 0 when some node in it fails, or lies deeper
+// than kMaxDepth.
 uint64_t verified_height(const tarn_node *n, uint32_t depth) {
     if (depth > kMaxDepth) return 0;
     uint64_t hl = 0, hr = 0;
@@ -24,6 +20,7 @@ uint64_t verified_height(const tarn_node *n, uint32_t depth) {
 } // namespace
 
 TARN_EXPORT int32_t tarn_verify_balance_factors(const tarn_head *head) {
+    check_descriptor(head, __func__);
     tarn_node *root = effective_root(head);
     return !root || verified_height(root, 1) != 0;
 }

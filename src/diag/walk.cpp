@@ -4,6 +4,7 @@
 using namespace tarn::detail;
 
 TARN_EXPORT int32_t tarn_walk_tree(tarn_head *head, void *context, tarn_walk_fn visitor) {
+    check_descriptor(head, __func__);
     tarn_node *root = effective_root(head);
     if (!root) return 1;
     // The successor is taken after the visit, from the links as they stand.
@@ -14,6 +15,7 @@ TARN_EXPORT int32_t tarn_walk_tree(tarn_head *head, void *context, tarn_walk_fn 
 
 TARN_EXPORT void tarn_walk_tree_v2(tarn_head *head, uint32_t order, void *context,
                                    tarn_walk_fn visitor) {
+    check_descriptor(head, __func__);
     walk_ordered(effective_root(head), order, [&](tarn_node *n, int32_t) {
         if (visitor) visitor(head, n, context);
     });

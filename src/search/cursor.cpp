@@ -36,34 +36,44 @@ tarn_node *step_cursor(const tarn_head *head, tarn_iterator *it) {
 } // namespace
 
 TARN_EXPORT int32_t tarn_init_iterator(const tarn_head *head, tarn_iterator *iterator) {
+    check_descriptor(head, __func__);
     if (!head || !iterator) return 0;
     iterator->current = nullptr;
     return 1;
 }
 
 TARN_EXPORT void tarn_pre_sched_yield(const tarn_head *head, tarn_iterator *iterator) {
+    check_descriptor(head, __func__);
     if (!head || !iterator || !iterator->current) return;
     std::memcpy(iterator->saved_key, key_at(iterator->current, key_delta(head)), head->key_length);
     iterator->current = nullptr;
 }
 
 TARN_EXPORT tarn_node *tarn_get_next_node(const tarn_head *head, tarn_iterator *iterator) {
+    check_descriptor(head, __func__);
+    check_cursor(iterator, __func__);
     return step_cursor<Right>(head, iterator);
 }
 
 TARN_EXPORT tarn_node *tarn_get_previous_node(const tarn_head *head, tarn_iterator *iterator) {
+    check_descriptor(head, __func__);
+    check_cursor(iterator, __func__);
     return step_cursor<Left>(head, iterator);
 }
 
 TARN_EXPORT void *tarn_get_next_user_data(const tarn_head *head, tarn_iterator *iterator) {
+    check_descriptor(head, __func__);
+    check_cursor(iterator, __func__);
     tarn_node *found = step_cursor<Right>(head, iterator);
     return head ? record_of(found, head) : nullptr;
 }
 
 TARN_EXPORT tarn_node *tarn_get_next_node_from_key(const tarn_head *head, const void *key) {
+    check_descriptor(head, __func__);
     return neighbour_from_key<Right>(head, key);
 }
 
 TARN_EXPORT tarn_node *tarn_get_previous_node_from_key(const tarn_head *head, const void *key) {
+    check_descriptor(head, __func__);
     return neighbour_from_key<Left>(head, key);
 }

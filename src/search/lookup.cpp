@@ -40,10 +40,12 @@ tarn_node *leftmost_into(const tarn_head *head, tarn_node **out) {
 } // namespace
 
 TARN_EXPORT tarn_node *tarn_lookup(const tarn_head *head, const void *key) {
+    check_descriptor(head, __func__);
     return key_descent<SteerExact>(head, key, hit);
 }
 
 TARN_EXPORT tarn_node *tarn_lookup_exact(const tarn_head *head, const void *key, uint32_t extra) {
+    check_descriptor(head, __func__);
     tarn_node *root = effective_root(head);
     if (!root) return nullptr;
     uintptr_t delta = key_delta(head);
@@ -56,21 +58,26 @@ TARN_EXPORT tarn_node *tarn_lookup_exact(const tarn_head *head, const void *key,
 }
 
 TARN_EXPORT tarn_node *tarn_lookup_le(const tarn_head *head, const void *key) {
+    check_descriptor(head, __func__);
     return key_descent<SteerBound<Left>>(head, key, hit_or_candidate);
 }
 
 TARN_EXPORT tarn_node *tarn_lookup_ge(const tarn_head *head, const void *key) {
+    check_descriptor(head, __func__);
     return key_descent<SteerBound<Right>>(head, key, hit_or_candidate);
 }
 
 TARN_EXPORT void *tarn_lookup_user_data(const tarn_head *head, const void *key) {
+    check_descriptor(head, __func__);
     return record_of(tarn_lookup(head, key), head);
 }
 
 TARN_EXPORT tarn_node *tarn_get_first_node(const tarn_head *head, tarn_node **out) {
+    check_descriptor(head, __func__);
     return leftmost_into(head, out);
 }
 
 TARN_EXPORT void *tarn_get_first_user_data(const tarn_head *head, tarn_node **out) {
+    check_descriptor(head, __func__);
     return record_of(leftmost_into(head, out), head);
 }

@@ -50,6 +50,7 @@ tarn_node *neighbour_of_probe(const tarn_head *head, const void *probe) {
 
 TARN_EXPORT int32_t tarn_search_for_node(const tarn_head *head, const void *probe,
                                          tarn_node **out) {
+    check_descriptor(head, __func__);
     if (!head || !probe || !out) return 0;
     Found f = find_probe(head, probe);
     *out = f.equal ? f.stop : nullptr;
@@ -57,6 +58,7 @@ TARN_EXPORT int32_t tarn_search_for_node(const tarn_head *head, const void *prob
 }
 
 TARN_EXPORT int32_t tarn_delete_node(tarn_head *head, const void *probe, tarn_node **out) {
+    check_changeable(head, __func__);
     Found f = head && probe ? find_probe(head, probe) : Found{nullptr, false};
     if (f.equal) tarn_delete(head, f.stop);
     if (out) *out = f.equal ? f.stop : nullptr;
@@ -64,9 +66,11 @@ TARN_EXPORT int32_t tarn_delete_node(tarn_head *head, const void *probe, tarn_no
 }
 
 TARN_EXPORT tarn_node *tarn_get_next_from_node(const tarn_head *head, const void *probe) {
+    check_descriptor(head, __func__);
     return neighbour_of_probe<Right>(head, probe);
 }
 
 TARN_EXPORT tarn_node *tarn_get_prev_from_node(const tarn_head *head, const void *probe) {
+    check_descriptor(head, __func__);
     return neighbour_of_probe<Left>(head, probe);
 }

@@ -95,17 +95,21 @@ template <class Bind>
 
 TARN_EXPORT tarn_node *tarn_get_first_node_in_range(const tarn_head *head, const void *low_key,
                                                     const void *high_key, tarn_node **out) {
+    check_descriptor(head, __func__);
     return first_in_range(head, {low_key, high_key}, out, CeilingWithin{});
 }
 
 TARN_EXPORT tarn_node *tarn_get_first_node_in_range2(const tarn_head *head, const void *low_key,
                                                      const void *high_key, tarn_node **out) {
+    check_descriptor(head, __func__);
     return first_in_range(head, {low_key, high_key}, out, EqualOrNextWithin{});
 }
 
 TARN_EXPORT tarn_node *tarn_get_next_node_in_range(const tarn_head *head, const void *low_key,
                                                    const void *high_key, tarn_iterator *iterator) {
+    check_descriptor(head, __func__);
     if (!iterator) return nullptr;
+    check_cursor(iterator, __func__);
     Bounds b{low_key, high_key};
     if (!head || unreadable_probe(head, low_key) || unreadable_probe(head, high_key))
         return iterator->current = nullptr;

@@ -1,0 +1,108 @@
+// Scanner threads walk one tree with cursors, full and ranged, and let go of
+// its mutex every few nodes while writer threads insert and remove records
+// under it. Each scan is judged by when every key last changed: keys linked
+// for the whole scan are visited, keys absent for the whole scan are not,
+// keys strictly increase and stay within the scan's bounds.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "tarn.hpp"
+
+namespace {
+
+struct Rec {
+    tarn_node node;
+    uint32_t key;
+};
+using Tree = tarn::tree<Rec, &Rec::node, &Rec::key, tarn::order_by<uint32_t>>;
+
+constexpr uint32_t kKeys = 256, kScanners = 2, kWriters = 2, kScansEach = 400;
+constexpr uint64_t kMaxChanges = 1000000; // only a safety bound
+
+struct Shared {
+    std::mutex mutex;
+    Tree tree;
+    std::vector<Rec> recs = std::vector<Rec>(kKeys);
+    std::vector<uint64_t> changed_at = std::vector<uint64_t>(kKeys); // by key, 0: never
+    uint64_t changes = 0, scans = 0, yields = 0, overlapped = 0;
+    std::atomic<uint32_t> scanning{kScanners};
+};
+
+template <class Cursor>
+void scan(Shared &s, Cursor cursor, uint32_t low, uint32_t high, std::mt19937 &rng) {
+    std::vector<bool> seen(kKeys);
+    std::unique_lock lock(s.mutex);
+    const uint64_t start = s.changes;
+    int64_t last = -1;
+    for (Rec *r = cursor.first(); r; r = cursor.next()) {
+        ASSERT_GT(int64_t(r->key), last);
+        ASSERT_TRUE(low <= r->key && r->key <= high) << r->key;
+        seen[last = r->key] = true;
+        if (rng() % 3 == 0) {
+            cursor.yield();
+            lock.unlock();
+            std::this_thread::yield(); // writers change the tree here
+            lock.lock();
+            s.yields++;
+        }
+    }
+    for (uint32_t k = low; k <= high; k++)
+        if (s.changed_at[k] <= start) { // no change to k during the scan
+            EXPECT_EQ(seen[k], s.recs[k].node.in_tree == 1) << "key " << k;
+        }
+    s.scans++;
+    s.overlapped += s.changes > start;
+}
+
+void scanner(Shared &s, uint32_t seed) {
+    std::mt19937 rng(seed);
+    for (uint32_t i = 0; i < kScansEach; i++) {
+        uint32_t low = rng() % kKeys, high = low + rng() % (kKeys - low);
+        if (i % 2)
+            scan(s, s.tree.scan(low, high), low, high, rng);
+        else
+            scan(s, s.tree.scan(), 0, kKeys - 1, rng);
+    }
+    s.scanning--;
+}
+
+void writer(Shared &s, uint32_t seed) {
+    std::mt19937 rng(seed);
+    while (s.scanning > 0) {
+        {
+            std::lock_guard lock(s.mutex);
+            if (s.changes == kMaxChanges) return;
+            Rec &r = s.recs[rng() % kKeys];
+            if (r.node.in_tree)
+                s.tree.erase(r);
+            else
+                EXPECT_TRUE(s.tree.insert(r));
+            s.changed_at[r.key] = ++s.changes;
+        }
+        std::this_thread::yield();
+    }
+}
+
+TEST(Threads, ScansYieldToWritersAndSeeEveryStableKey) {
+    Shared s;
+    for (uint32_t k = 0; k < kKeys; k++)
+        if ((s.recs[k].key = k) % 2) s.tree.insert(s.recs[k]);
+    std::vector<std::thread> threads;
+    for (uint32_t i = 0; i < kScanners; i++) threads.emplace_back(scanner, std::ref(s), 1 + i);
+    for (uint32_t i = 0; i < kWriters; i++) threads.emplace_back(writer, std::ref(s), 101 + i);
+    for (std::thread &t : threads) t.join();
+    EXPECT_EQ(s.scans, kScanners * kScansEach);
+    EXPECT_GT(s.overlapped, 0u); // some scans did run alongside changes
+    EXPECT_EQ(tarn_verify_balance_factors(s.tree.head()), 1);
+    std::printf("%llu scans (%llu alongside changes), %llu yields, %llu changes\n",
+                (unsigned long long)s.scans, (unsigned long long)s.overlapped,
+                (unsigned long long)s.yields, (unsigned long long)s.changes);
+}
+
+} // namespace
