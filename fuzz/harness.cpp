@@ -385,6 +385,9 @@ void cursor_op(const Op &o) {
         if (head && c.holding) c.saved = value(t.width, c.holding), c.holding = nullptr;
         return expect_cursor(c);
     }
+#ifdef TARN_CHECKED // the checked library stops a step from a node removed meanwhile
+    if (kind < Yield && c.holding && !c.holding->node.in_tree) return;
+#endif
     // Bounds near the cursor now and then, so that they decide; a byte-wise
     // bound NULL now and then, which finds nothing.
     uint8_t near = c.holding ? value(t.width, c.holding) : c.saved;
@@ -521,6 +524,7 @@ void run(const uint8_t *data, size_t size) {
         std::memset(&t.head, 0xEE, sizeof t.head); // set-up must zero it
         t.head.root = nullptr;
         t.configure();
+        if (w == Narrow) tarn_replicate_head_node(&t.head, &g_replica, nullptr); // set up first
         check_tree(t);
     }
     descriptor_op({0, 0, 0});

@@ -146,6 +146,9 @@ struct SmallFixture : ::testing::Test {
 };
 
 TEST_F(SmallFixture, DuplicateIsRefusedAndItsNodeReset) {
+#ifdef TARN_CHECKED
+    GTEST_SKIP() << "the checked library aborts on a node reading in_tree 1";
+#endif
     Small twin{};
     twin.key = 20;
     twin.node.in_tree = 1; // stale state from elsewhere: insert zeroes it
@@ -201,6 +204,9 @@ TEST_F(SmallFixture, RangeScanResumesAfterTheTreeChanged) {
 }
 
 TEST_F(SmallFixture, ErasingUnderAPlainIteratorEndsIt) {
+#ifdef TARN_CHECKED
+    GTEST_SKIP() << "the checked library aborts on this step";
+#endif
     std::vector<int> seen;
     for (Small &s : tree) {
         seen.push_back(s.key);

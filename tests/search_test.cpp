@@ -233,6 +233,9 @@ TEST(Cursor, EndIsNotRemembered) {
 }
 
 TEST(Cursor, HoldingANodeRemovedWithoutYieldEndsTheScan) {
+#ifdef TARN_CHECKED
+    GTEST_SKIP() << "the checked library aborts on this step";
+#endif
     Tens s;
     s.it.current = s.node(20);
     s.t.remove(20);
