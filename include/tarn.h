@@ -38,6 +38,15 @@
  * tests; an argument it does not test must be valid. The library takes no
  * locks: one writer at a time per tree, with no reader running alongside it.
  *
+ * Checked build. A library built with TARN_CHECKED (CMake -DTARN_CHECKED=ON)
+ * stops at the first misuse it sees, writing one line that names the call
+ * and the misuse to standard error, then aborting: a descriptor not set up
+ * (set-up leaves a mark in the upper half of flags) or holding a key length
+ * above 140; a change through a replica; inserting a node whose in_tree is 1
+ * (so zero new records: a copy of a linked record is not unlinked); removing
+ * a node linked in another tree; stepping a cursor that holds a node removed
+ * without a yield.
+ *
  * Comparators return TARN_CMP_EQUAL, TARN_CMP_GREATER (the tree side is
  * greater than the probe: a search goes left) or TARN_CMP_LESS (it goes
  * right). The tree side is always the first argument. With no comparator,
@@ -284,12 +293,13 @@ TARN_API int32_t tarn_walk_tree(tarn_head *head, void *context, tarn_walk_fn vis
 
 /* Visits every node recursively in TARN_WALK_PREORDER, _INORDER or
  * _POSTORDER; visitor results are ignored, and a NULL visitor visits without
- * calls. Any other order visits nothing. */
+ * calls. Any other order visits nothing. Nodes below depth 100, which only
+ * corrupted links such as a cycle produce, are not visited. */
 TARN_API void tarn_walk_tree_v2(tarn_head *head, uint32_t order, void *context,
                                 tarn_walk_fn visitor);
 
 /* Prints one block per node to standard output in the given order, then
- * calls hook(node) when hook is not NULL. */
+ * calls hook(node) when hook is not NULL. Stops at depth 100, as the walk. */
 TARN_API void tarn_print_tree(const tarn_head *head, uint32_t order, tarn_print_fn hook);
 
 /* 1 when every node's balance code matches its subtree heights (and those

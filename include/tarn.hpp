@@ -160,12 +160,14 @@ class tree {
     friend void swap(tree &a, tree &b) noexcept { a.swap(b); }
 
     // Nothing to tear down: records left linked keep in_tree set until they
-    // are inserted again (insert resets a node) or forgotten.
+    // are inserted again (insert resets a node) or forgotten. The checked
+    // build refuses to insert such a record: erase it first, or zero its node.
     ~tree() = default;
 
     // Links record, whose key is in place. false, with the record unlinked,
     // when a linked record has an equal key; the record must not be linked
-    // in any tree, since its node is zeroed first either way.
+    // in any tree, since its node is zeroed first either way (the checked
+    // build aborts on a node whose in_tree reads 1).
     bool insert(Record &record) noexcept { return tarn_insert(&head_, node_of(record)) != 0; }
 
     // Unlinks record; does nothing when it is not linked. It must not be
@@ -200,8 +202,9 @@ class tree {
 
     // Forward iteration in key order. Each step follows links only, so the
     // tree must not change while an iterator is in use: erasing the record
-    // an iterator stands on ends that iteration early. To change the tree
-    // during a pass, use scan() and yield().
+    // an iterator stands on ends that iteration early (the checked build
+    // aborts at the next step). To change the tree during a pass, use scan()
+    // and yield().
     iterator begin() const noexcept { return iterator(tarn_get_first_node(&head_, nullptr)); }
     iterator end() const noexcept { return iterator(); }
 
