@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <mutex>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -21,17 +22,15 @@ struct Rec {
     uint32_t key;
 };
 using Tree = tarn::tree<Rec, &Rec::node, &Rec::key, tarn::order_by<uint32_t>>;
-
-constexpr uint32_t kKeys = 256, kScanners = 2, kWriters = 2, kScansEach = 400;
-constexpr uint64_t kMaxChanges = 1000000; // only a safety bound
+constexpr uint32_t kKeys = 256, kThreads = 2, kScansEach = 400; // threads of each kind
 
 struct Shared {
     std::mutex mutex;
     Tree tree;
-    std::vector<Rec> recs = std::vector<Rec>(kKeys);
-    std::vector<uint64_t> changed_at = std::vector<uint64_t>(kKeys); // by key, 0: never
+    Rec recs[kKeys] = {};
+    uint64_t changed_at[kKeys] = {}; // by key: the change count its last change made
     uint64_t changes = 0, scans = 0, yields = 0, overlapped = 0;
-    std::atomic<uint32_t> scanning{kScanners};
+    std::atomic<uint32_t> scanning{kThreads};
 };
 
 template <class Cursor>
@@ -41,68 +40,74 @@ void scan(Shared &s, Cursor cursor, uint32_t low, uint32_t high, std::mt19937 &r
     const uint64_t start = s.changes;
     int64_t last = -1;
     for (Rec *r = cursor.first(); r; r = cursor.next()) {
-        ASSERT_GT(int64_t(r->key), last);
-        ASSERT_TRUE(low <= r->key && r->key <= high) << r->key;
+        ASSERT_TRUE(last < r->key && low <= r->key && r->key <= high) << last << ", " << r->key;
         seen[last = r->key] = true;
-        if (rng() % 3 == 0) {
-            cursor.yield();
-            lock.unlock();
-            std::this_thread::yield(); // writers change the tree here
-            lock.lock();
-            s.yields++;
-        }
+        if (rng() % 3) continue;
+        cursor.yield();
+        lock.unlock();
+        std::this_thread::yield(); // writers change the tree here
+        lock.lock();
+        s.yields++;
     }
-    for (uint32_t k = low; k <= high; k++)
-        if (s.changed_at[k] <= start) { // no change to k during the scan
-            EXPECT_EQ(seen[k], s.recs[k].node.in_tree == 1) << "key " << k;
-        }
-    s.scans++;
-    s.overlapped += s.changes > start;
+    for (uint32_t k = low; k <= high; k++) // a key no change touched during the scan
+        EXPECT_TRUE(s.changed_at[k] > start || seen[k] == (s.recs[k].node.in_tree == 1)) << k;
+    s.scans++, s.overlapped += s.changes > start;
 }
 
-void scanner(Shared &s, uint32_t seed) {
-    std::mt19937 rng(seed);
-    for (uint32_t i = 0; i < kScansEach; i++) {
-        uint32_t low = rng() % kKeys, high = low + rng() % (kKeys - low);
-        if (i % 2)
-            scan(s, s.tree.scan(low, high), low, high, rng);
-        else
-            scan(s, s.tree.scan(), 0, kKeys - 1, rng);
-    }
-    s.scanning--;
-}
-
-void writer(Shared &s, uint32_t seed) {
-    std::mt19937 rng(seed);
-    while (s.scanning > 0) {
-        {
-            std::lock_guard lock(s.mutex);
-            if (s.changes == kMaxChanges) return;
-            Rec &r = s.recs[rng() % kKeys];
-            if (r.node.in_tree)
-                s.tree.erase(r);
-            else
-                EXPECT_TRUE(s.tree.insert(r));
-            s.changed_at[r.key] = ++s.changes;
-        }
-        std::this_thread::yield();
-    }
-}
-
-TEST(Threads, ScansYieldToWritersAndSeeEveryStableKey) {
+TEST(Threads, ScansYieldToWritersAndSeeEveryKeyLinkedThroughout) {
     Shared s;
     for (uint32_t k = 0; k < kKeys; k++)
         if ((s.recs[k].key = k) % 2) s.tree.insert(s.recs[k]);
+    auto scanner = [&s](uint32_t seed) {
+        std::mt19937 rng(seed);
+        for (uint32_t i = 0; i < kScansEach; i++) {
+            uint32_t low = rng() % kKeys, high = low + rng() % (kKeys - low);
+            if (i % 2)
+                scan(s, s.tree.scan(low, high), low, high, rng);
+            else
+                scan(s, s.tree.scan(), 0, kKeys - 1, rng);
+        }
+        s.scanning--;
+    };
+    auto writer = [&s](uint32_t seed) {
+        for (std::mt19937 rng(seed); s.scanning > 0; std::this_thread::yield()) {
+            std::lock_guard lock(s.mutex);
+            Rec &r = s.recs[rng() % kKeys];
+            r.node.in_tree ? s.tree.erase(r) : void(s.tree.insert(r));
+            s.changed_at[r.key] = ++s.changes;
+        }
+    };
     std::vector<std::thread> threads;
-    for (uint32_t i = 0; i < kScanners; i++) threads.emplace_back(scanner, std::ref(s), 1 + i);
-    for (uint32_t i = 0; i < kWriters; i++) threads.emplace_back(writer, std::ref(s), 101 + i);
+    for (uint32_t i = 0; i < kThreads; i++) threads.emplace_back(scanner, 1 + i);
+    for (uint32_t i = 0; i < kThreads; i++) threads.emplace_back(writer, 101 + i);
     for (std::thread &t : threads) t.join();
-    EXPECT_EQ(s.scans, kScanners * kScansEach);
-    EXPECT_GT(s.overlapped, 0u); // some scans did run alongside changes
+    EXPECT_EQ(s.scans, kThreads * kScansEach);
+    EXPECT_GT(s.overlapped, 0u); // scans did run alongside changes
     EXPECT_EQ(tarn_verify_balance_factors(s.tree.head()), 1);
     std::printf("%llu scans (%llu alongside changes), %llu yields, %llu changes\n",
                 (unsigned long long)s.scans, (unsigned long long)s.overlapped,
                 (unsigned long long)s.yields, (unsigned long long)s.changes);
+}
+
+// Links damaged into a cycle: the recursive walk and the print stop
+// descending at depth 100 instead of exhausting the stack.
+int g_visits;
+
+TEST(DamagedTree, WalkAndPrintStopDescendingAtDepth100) {
+    tarn_node a{}, b{};
+    a.left = &b, b.right = &a, b.parent = &a; // a < b < a < ...
+    tarn_head head{};
+    ASSERT_EQ(tarn_init(&head, 0, 0, nullptr, nullptr), 1);
+    head.root = &a;
+    testing::internal::CaptureStdout();
+    for (uint32_t order : {TARN_WALK_PREORDER, TARN_WALK_INORDER, TARN_WALK_POSTORDER}) {
+        g_visits = 0;
+        tarn_walk_tree_v2(&head, order, nullptr,
+                          [](tarn_head *, tarn_node *, void *) { return int32_t(++g_visits); });
+        tarn_print_tree(&head, order, [](tarn_node *) { g_visits += 1000; });
+        EXPECT_EQ(g_visits, 100 + 100 * 1000) << "order " << order;
+    }
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("depth 100,"), std::string::npos);
 }
 
 } // namespace
