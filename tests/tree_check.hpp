@@ -12,18 +12,6 @@
 
 namespace tarn_check {
 
-// Records a caller owns, laid out as an array: the node of record i sits at
-// first + i * stride bytes.
-struct PoolView {
-    const tarn_node *first = nullptr;
-    size_t size = 0;
-    size_t stride = 0;
-    const tarn_node *node(size_t i) const {
-        return reinterpret_cast<const tarn_node *>(reinterpret_cast<const char *>(first) +
-                                                   i * stride);
-    }
-};
-
 // a against b under head's key comparison, both given as linked nodes.
 inline uint32_t compare_nodes(const tarn_head &head, const tarn_node *a, const tarn_node *b) {
     const auto *ka = reinterpret_cast<const uint8_t *>(a) + head.key_offset - head.node_offset;
@@ -64,10 +52,10 @@ inline int visit(Walk &w, const tarn_node *n, const tarn_node *parent, int depth
 
 // Checks the tree under head's own root: parent links, in_tree of every
 // linked node, real heights against balance codes, count, and with
-// check_order that each key compares greater than the one before it. Every
-// record of `pool` outside the tree must read in_tree 0. On success fills
-// in_order (when given) and returns ""; otherwise names the first problem.
-inline std::string tree_problem(const tarn_head &head, bool check_order, PoolView pool = {},
+// check_order that each key compares greater than the one before it. On
+// success fills in_order (when given) and returns ""; otherwise names the
+// first problem.
+inline std::string tree_problem(const tarn_head &head, bool check_order,
                                 std::vector<const tarn_node *> *in_order = nullptr) {
     detail::Walk w;
     w.in_order.reserve(std::min<uint64_t>(head.count, 4096));
@@ -79,15 +67,6 @@ inline std::string tree_problem(const tarn_head &head, bool check_order, PoolVie
     for (size_t i = 1; check_order && i < w.in_order.size(); i++)
         if (compare_nodes(head, w.in_order[i], w.in_order[i - 1]) != TARN_CMP_GREATER)
             return "keys out of order at position " + std::to_string(i);
-    if (pool.size) {
-        std::vector<const tarn_node *> linked = w.in_order;
-        std::sort(linked.begin(), linked.end());
-        for (size_t i = 0; i < pool.size; i++) {
-            const tarn_node *n = pool.node(i);
-            if (n->in_tree != 0 && !std::binary_search(linked.begin(), linked.end(), n))
-                return "unlinked record " + std::to_string(i) + " with in_tree != 0";
-        }
-    }
     if (in_order) *in_order = std::move(w.in_order);
     return "";
 }
