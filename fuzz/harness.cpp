@@ -1,14 +1,17 @@
-// Differential fuzzer: turns its input into calls on two trees (1-, 2-, 4-,
-// 5- or 8-byte keys, and 16-byte keys), a replica of the first and four cursors; checks every
-// answer against an ordered model and the whole tree after every change, and aborts naming the call
-// on a mismatch. A libFuzzer target with clang, or a replay program with any compiler (replay.cpp).
+// Differential fuzzer: turns its input into calls on two trees (narrow keys
+// of 1, 2, 4, 5 or 8 bytes, and 16-byte keys), a replica of the first and
+// four cursors; checks every answer against an ordered model and the whole
+// tree after every change, and aborts naming the call on a mismatch. A
+// libFuzzer target with clang, or a replay program with any compiler
+// (replay.cpp).
 //
 // Input: a configuration byte (low nibble: each tree's comparison, high
-// nibble: wild-code salt and the narrow key's length), then four-byte operations: opcode, selector
-// (tree, view or cursor in the low bits, flags above), two operands. A key is a byte v, encoded in
-// each tree's layout and ordered by the tree's rank(v). The wild comparison answers some pairs with
-// codes outside 0..2; there only what still holds is checked (shape, links, count, in_tree, answers
-// being linked nodes, steps through links).
+// nibble: the narrow key's length and the wild-code salt), then four-byte
+// operations: opcode, selector (tree, view or cursor in the low bits, flags
+// above), two operands. A key is a byte v, encoded in each tree's layout and
+// ordered by the tree's rank(v). The wild comparison answers some pairs with
+// codes outside 0..2; there only what still holds is checked (shape, links,
+// count, in_tree, answers being linked nodes, steps through links).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

@@ -91,18 +91,22 @@ TEST(DamagedTree, DoubleRotationKeepsCodesWhenTheLiftedCodeIsUnknown) {
     EXPECT_EQ(s.node(41)->balance, uint32_t(TARN_BAL_LH));
 }
 
-// 11 (RH) over 41, whose left child 21 was linked by hand with 41 left EQ:
-// inserting 25 lifts 21 over a leaf 11 marked LH, which only damage makes.
-void insert_into_damaged_tree() {
+// 11 (RH) over 41 over 21, linked by hand with 41 and 21 left EQ: inserting
+// 25 lifts 21 over 11 and 41 and marks 11 LH, which only damage makes. 11
+// is then a leaf, and insertion aborts, unless 21 had a left child 16.
+int32_t insert_into_damaged_tree(bool with_16) {
     Sevens s;
     tarn_head h = tree_of(s, {11, 41});
     *s.node(21) = {TARN_BAL_EQ, 1, nullptr, nullptr, s.node(41)};
     s.node(41)->left = s.node(21);
-    tarn_insert(&h, s.node(25));
+    *s.node(16) = {TARN_BAL_EQ, 1, nullptr, nullptr, s.node(21)};
+    if (with_16) s.node(21)->left = s.node(16);
+    return tarn_insert(&h, s.node(25));
 }
 
-TEST(DamagedTreeDeathTest, InsertionAbortsOnDamagedBalanceCodes) {
-    EXPECT_DEATH(insert_into_damaged_tree(), "");
+TEST(DamagedTreeDeathTest, InsertionAbortsWhenDamageLeavesAnUnbalancedLeaf) {
+    EXPECT_EQ(insert_into_damaged_tree(true), 1);
+    EXPECT_DEATH(insert_into_damaged_tree(false), "");
 }
 
 TEST(Descriptor, ZeroLengthKeysAllCompareEqual) {
