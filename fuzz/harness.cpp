@@ -18,11 +18,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "tarn.h"
-#include "tree_check.hpp"
 
 namespace {
 
@@ -156,17 +154,34 @@ bool linked_in(const Tree &t, const tarn_node *n) {
     return at % sizeof(Rec) == 0 && at / sizeof(Rec) < kPool && rec_of(n)->linked;
 }
 
-// After every change: the whole tree, in_tree of every record, and the nodes
-// linked being those the model holds. Verification must pass, and fail with
-// one balance code damaged.
+// Height of n's subtree, whose links, in_tree and balance codes must be
+// sound; appends its nodes in link order. 100 levels mean a cycle.
+int checked_height(const tarn_node *n, const tarn_node *parent, int depth,
+                   std::vector<const tarn_node *> &nodes) {
+    if (!n) return 0;
+    EXPECT(depth <= 100 && n->parent == parent && n->in_tree == 1);
+    int left = checked_height(n->left, n, depth + 1, nodes);
+    nodes.push_back(n);
+    int right = checked_height(n->right, n, depth + 1, nodes);
+    EXPECT(left - right <= 1 && right - left <= 1);
+    EXPECT(n->balance == (left > right ? TARN_BAL_LH : right > left ? TARN_BAL_RH : TARN_BAL_EQ));
+    return std::max(left, right) + 1;
+}
+
+// After every change: the whole tree, its order and count, in_tree of every
+// record, and the nodes linked being those the model holds. Verification
+// must pass, and fail with one balance code damaged.
 void check_tree(Tree &t) {
-    std::string problem = tarn_check::tree_problem(t.head, t.ordered(), &t.nodes);
-    if (!problem.empty()) fail(problem.c_str(), __LINE__);
+    t.nodes.clear();
+    checked_height(t.head.root, nullptr, 1, t.nodes);
     size_t linked = 0;
     for (const Rec &r : t.pool) linked += r.linked, EXPECT(r.node.in_tree == r.linked);
     for (const tarn_node *n : t.nodes) EXPECT(linked_in(t, n));
+    for (size_t i = 1; t.ordered() && i < linked; i++)
+        EXPECT(t.rank_of(rec_of(t.nodes[i - 1])) < t.rank_of(rec_of(t.nodes[i])));
     bool narrow = &t == &g_trees[Narrow], empty = t.nodes.empty();
-    EXPECT(t.nodes.size() == linked && tarn_verify_balance_factors(&t.head));
+    EXPECT(t.nodes.size() == linked && t.head.count == linked);
+    EXPECT(tarn_verify_balance_factors(&t.head));
     EXPECT(tarn_is_empty(&t.head) == empty && (!narrow || tarn_is_empty(&g_replica) == empty));
     if (empty || g_op % 4) return; // now and then: verification is slow to fuzz
     tarn_node *n = const_cast<tarn_node *>(t.nodes[g_op % linked]);

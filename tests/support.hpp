@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <map>
 #include <vector>
 
@@ -24,33 +23,27 @@ struct Script {
     std::vector<uint32_t> sequence;
     std::map<uint8_t, uint32_t> at;
     int64_t every = -1;
-    uint32_t extra = 0;
 };
 inline Script g_script;
 
 inline uint32_t scripted(uint8_t tree, uint8_t probe) {
-    Script &s = g_script;
-    if (!s.sequence.empty()) {
-        uint32_t code = s.sequence.front();
-        s.sequence.erase(s.sequence.begin());
-        return code;
-    }
-    if (auto it = s.at.find(tree); it != s.at.end()) return it->second;
-    if (s.every >= 0) return uint32_t(s.every);
-    return tree == probe ? TARN_CMP_EQUAL : tree > probe ? TARN_CMP_GREATER : TARN_CMP_LESS;
+    std::vector<uint32_t> &next = g_script.sequence;
+    uint32_t code = tree == probe  ? TARN_CMP_EQUAL
+                    : tree > probe ? TARN_CMP_GREATER
+                                   : TARN_CMP_LESS;
+    if (g_script.every >= 0) code = uint32_t(g_script.every);
+    if (auto it = g_script.at.find(tree); it != g_script.at.end()) code = it->second;
+    if (!next.empty()) code = next.front(), next.erase(next.begin());
+    return code;
 }
 inline uint32_t by_key(const void *tree, const void *probe) {
     return scripted(*static_cast<const uint8_t *>(tree), *static_cast<const uint8_t *>(probe));
-}
-inline uint32_t by_key_exact(const void *tree, const void *probe, uint32_t extra) {
-    g_script.extra = extra;
-    return by_key(tree, probe);
 }
 inline uint32_t by_node(const void *tree, const void *probe) {
     return scripted(static_cast<const Rec *>(tree)->key, static_cast<const Rec *>(probe)->key);
 }
 
-// Built byte-wise; `compare` (and by_key_exact with it) is set afterwards.
+// Built byte-wise; `compare` (and the exact comparison with it) set after.
 struct Sevens {
     tarn_head head{};
     Rec recs[256]{};
@@ -61,7 +54,10 @@ struct Sevens {
         for (int k = 0; k < 256; k++) recs[k].key = uint8_t(k);
         for (int k : {40, 20, 60, 10, 30, 50, 70}) tarn_insert(&head, node(k));
         head.compare = compare;
-        head.compare_exact = compare ? by_key_exact : nullptr;
+        if (compare)
+            head.compare_exact = [](const void *t, const void *p, uint32_t) {
+                return by_key(t, p);
+            };
     }
     tarn_node *node(int key) { return &recs[key].node; }
     static int key(const tarn_node *n) { return n ? reinterpret_cast<const Rec *>(n)->key : -1; }
