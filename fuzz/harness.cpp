@@ -461,48 +461,7 @@ void cursor_op(const Op &o) {
     expect_cursor(c);
 }
 
-// ---- Walks and set-up ------------------------------------------------------
-
-std::vector<const tarn_node *> g_seen; // what a visitor or print hook saw
-const tarn_head *g_walked;             // the descriptor the visitor must get
-size_t g_stop_at;                      // the visit that answers 0
-
-int32_t visit(tarn_head *head, tarn_node *n, void *context) {
-    EXPECT(head == g_walked && context == &g_seen);
-    g_seen.push_back(n);
-    return g_seen.size() != g_stop_at;
-}
-void hook(tarn_node *n) { g_seen.push_back(n); }
-
-void expected_walk(const tarn_node *n, uint32_t order, std::vector<const tarn_node *> &out) {
-    if (!n) return;
-    if (order == TARN_WALK_PREORDER) out.push_back(n);
-    expected_walk(n->left, order, out);
-    if (order == TARN_WALK_INORDER) out.push_back(n);
-    expected_walk(n->right, order, out);
-    if (order == TARN_WALK_POSTORDER) out.push_back(n);
-}
-
-// tarn_walk_tree (stops where the visitor says), tarn_walk_tree_v2 (ignores
-// it) and tarn_print_tree, whose orders 3 and 4 visit nothing.
-void walk_op(const Op &o) {
-    View w = o.view();
-    unsigned kind = o.sel >> 2 & 3, order = o.x % 5;
-    bool silent = (o.sel & 48) == 48; // NULL visitor or hook
-    g_seen.clear(), g_walked = w.head, g_stop_at = o.y;
-    std::vector<const tarn_node *> want;
-    expected_walk(w.tree.head.root, kind < 2 ? TARN_WALK_INORDER : order, want);
-    if (kind < 2) {
-        bool stops = !silent && g_stop_at && g_stop_at <= want.size();
-        if (stops) want.resize(g_stop_at);
-        EXPECT(CALL(tarn_walk_tree, w.head, &g_seen, silent ? nullptr : visit) == !stops);
-    } else if (kind == 2) {
-        CALL(tarn_walk_tree_v2, w.head, order, &g_seen, silent ? nullptr : visit);
-    } else {
-        CALL(tarn_print_tree, w.head, order, silent ? nullptr : hook);
-    }
-    EXPECT(g_seen == (silent ? std::vector<const tarn_node *>{} : want));
-}
+// ---- Set-up ------------------------------------------------------------------
 
 // tarn_init refuses an over-long key without writing, takes the longest,
 // and otherwise keeps
@@ -533,7 +492,7 @@ constexpr Handler kSchedule[32] = {
     insert_op,     insert_op,     insert_op,       insert_op,       insert_op, insert_op, insert_op,
     insert_op,     remove_op,     remove_op,       delete_probe_op, query_op,  query_op,  query_op,
     cursor_op,     cursor_op,     cursor_op,       cursor_op,       cursor_op, cursor_op, cursor_op,
-    cursor_op,     cursor_op,     cursor_op,       cursor_op,       walk_op,   walk_op,   walk_op,
+    cursor_op,     cursor_op,     cursor_op,       cursor_op,       query_op,  query_op,  cursor_op,
     descriptor_op, descriptor_op, delete_probe_op, remove_op,
 };
 

@@ -1,6 +1,7 @@
-// What a model cannot decide: the exact print text, verification of trees
-// damaged by hand, what insertion and removal do on damaged trees, and the
-// integrity abort.
+// What a model cannot decide: the exact print text, the walks' orders,
+// verification of trees damaged by hand, what insertion, removal, walks and
+// the print do on damaged trees, and the integrity abort.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -21,7 +22,25 @@ std::string block(tarn_node *n, int depth, const char *balance) {
 
 void hook(tarn_node *n) { std::printf("<%d>", Sevens::key(n)); }
 
-TEST(Print, ExactTextInEachOrderWithEachBalanceName) {
+int32_t visit(tarn_head *, tarn_node *n, void *seen) {
+    auto &keys = *static_cast<std::vector<int> *>(seen);
+    keys.push_back(Sevens::key(n));
+    return keys.size() != 2; // tarn_walk_tree stops at the second visit
+}
+
+TEST(Walk, InOrderStopsAtTheVisitorsZero) {
+    Sevens s;
+    tarn_head replica;
+    tarn_replicate_head_node(&s.head, &replica, nullptr);
+    std::vector<int> keys;
+    EXPECT_EQ(tarn_walk_tree(&s.head, &keys, visit), 0);
+    EXPECT_EQ(keys, (std::vector<int>{10, 20}));
+    EXPECT_EQ(tarn_walk_tree(&replica, &keys, visit), 1);
+    EXPECT_EQ(keys, (std::vector<int>{10, 20, 10, 20, 30, 40, 50, 60, 70}));
+    EXPECT_EQ(tarn_walk_tree(&s.head, &keys, nullptr), 1);
+}
+
+TEST(Print, ExactTextAndWalksInEachOrderWithEachBalanceName) {
     Sevens s; // 40 over 20 and 60
     for (int k : {10, 30, 50, 70}) tarn_delete(&s.head, s.node(k));
     const char *names[] = {"EQ", "RH", "LH", "EQ"};
@@ -40,6 +59,10 @@ TEST(Print, ExactTextInEachOrderWithEachBalanceName) {
             tarn_print_tree(&s.head, order, hook);
             std::fflush(stdout);
             EXPECT_EQ(::testing::internal::GetCapturedStdout(), want) << order << ", " << code;
+            std::vector<int> walked; // a walk ignores what its visitor answers
+            tarn_walk_tree_v2(&s.head, order, &walked, visit);
+            tarn_walk_tree_v2(&s.head, order, &walked, nullptr);
+            EXPECT_EQ(walked, keys);
         }
     }
 }
@@ -53,15 +76,32 @@ tarn_head tree_of(Sevens &s, std::initializer_list<int> keys) {
 }
 
 // Damage that changing one balance code (the harness's) does not make.
-TEST(Verify, CatchesHeightsTwoApartAndCycles) {
+TEST(Verify, CatchesHeightsTwoApart) {
     Sevens s;
     tarn_head two_apart = tree_of(s, {21, 11}); // 21 (LH) over 11 (LH) over 6
     *s.node(6) = {TARN_BAL_EQ, 1, nullptr, nullptr, s.node(11)};
     s.node(11)->left = s.node(6);
     s.node(11)->balance = TARN_BAL_LH;
     EXPECT_EQ(tarn_verify_balance_factors(&two_apart), 0);
-    s.node(10)->left = s.node(40); // a cycle
+}
+
+// A cycle of links: verification fails, and the recursive walk and the
+// print stop descending at depth 100 instead of exhausting the stack.
+TEST(Verify, CyclesFailAndBoundTheRecursion) {
+    Sevens s;
+    s.node(10)->left = s.node(20), s.node(20)->left = s.node(10); // 20 < 10 < 20 ...
+    s.head.root = s.node(10);
+    s.node(10)->right = s.node(20)->right = nullptr;
     EXPECT_EQ(tarn_verify_balance_factors(&s.head), 0);
+    for (uint32_t order : {TARN_WALK_PREORDER, TARN_WALK_INORDER, TARN_WALK_POSTORDER}) {
+        std::vector<int> walked;
+        tarn_walk_tree_v2(&s.head, order, &walked, visit);
+        ::testing::internal::CaptureStdout();
+        tarn_print_tree(&s.head, order, nullptr);
+        std::string printed = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(walked.size(), 100u);
+        EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 300) << "100 blocks";
+    }
 }
 
 // A root marked left-heavy with no left child: the new left child finds its

@@ -87,25 +87,4 @@ TEST(Threads, ScansYieldToWritersAndSeeEveryKeyLinkedThroughout) {
                 int(s.overlapped), int(s.yields), int(s.changes));
 }
 
-// Links damaged into a cycle: the recursive walk and the print stop
-// descending at depth 100 instead of exhausting the stack.
-int g_visits;
-
-TEST(DamagedTree, WalkAndPrintStopDescendingAtDepth100) {
-    tarn_node a{}, b{};
-    a.left = &b, b.right = &a, b.parent = &a; // a < b < a < ...
-    tarn_head head{};
-    tarn_init(&head, 0, 0, nullptr, nullptr);
-    head.root = &a;
-    testing::internal::CaptureStdout();
-    for (uint32_t order : {TARN_WALK_PREORDER, TARN_WALK_INORDER, TARN_WALK_POSTORDER}) {
-        g_visits = 0;
-        tarn_walk_tree_v2(&head, order, nullptr,
-                          [](tarn_head *, tarn_node *, void *) { return int32_t(++g_visits); });
-        tarn_print_tree(&head, order, [](tarn_node *) { g_visits += 1000; });
-        EXPECT_EQ(g_visits, 100 + 100 * 1000) << "order " << order;
-    }
-    testing::internal::GetCapturedStdout();
-}
-
 } // namespace
