@@ -31,9 +31,11 @@ struct Job {
 using JobTree = tarn::tree<Job, &Job::link, &Job::id, tarn::order_by<uint32_t>>;
 
 static_assert(sizeof(FlowTree) == sizeof(tarn_head));
+#if defined(__cpp_lib_ranges)
 static_assert(std::forward_iterator<FlowTree::iterator>);
 static_assert(std::ranges::forward_range<const FlowTree>);
 static_assert(std::ranges::forward_range<FlowTree::range_view>);
+#endif
 static_assert(!std::is_copy_constructible_v<FlowTree> && !std::is_move_assignable_v<FlowTree>);
 static_assert(std::is_nothrow_move_constructible_v<FlowTree>);
 
@@ -118,7 +120,7 @@ TYPED_TEST(CppModel, EveryQueryAgreesWithASortedModel) {
 
         std::vector<uint32_t> all;
         for (Record &r : tree) all.push_back(value_of(&r));
-        EXPECT_TRUE(std::ranges::equal(all, model));
+        EXPECT_TRUE(std::equal(all.begin(), all.end(), model.begin(), model.end()));
 
         uint32_t q = rng() % (kValues + 1), lo = std::min(p, q), hi = std::max(p, q);
         std::vector<uint32_t> in_range, expected(model.lower_bound(lo), model.upper_bound(hi));
