@@ -3,14 +3,15 @@
 # libtarn-dev_<version>_<arch>.deb.
 set(CPACK_PACKAGE_NAME tarn)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 if(NOT CPACK_PACKAGE_CONTACT)
   set(CPACK_PACKAGE_CONTACT "tarn developers <tarn@example.org>")
 endif()
-# The hook for gdb names the library's absolute path: install under DESTDIR
-# with the real prefix.
+# The hook for gdb is named after the library's absolute path: install under
+# DESTDIR with the real prefix.
 set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_COMPONENTS_ALL Runtime Development)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -21,8 +22,8 @@ through nodes embedded in the records. It never allocates, takes no locks
 and needs nothing but libc; tarn.hpp adds a typed header-only C++ face.")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libtarn${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "${PROJECT_DESCRIPTION}
-${tarn_about}
+# The long descriptions; CPack puts the project's description above them.
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "${tarn_about}
 This package holds the shared library.")
 find_program(TARN_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TARN_DPKG_SHLIBDEPS)
@@ -35,8 +36,7 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libtarn-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
     "${CPACK_DEBIAN_RUNTIME_PACKAGE_NAME} (= ${PROJECT_VERSION})")
-set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "${PROJECT_DESCRIPTION} (development files)
-${tarn_about}
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "${tarn_about}
 This package holds tarn.h, tarn.hpp, the link to the library, the CMake
 package tarn::tarn, tarn.pc and pretty-printers for gdb.")
 
