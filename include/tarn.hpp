@@ -17,9 +17,10 @@
 //     timers.erase(*due);
 //     timers.clear();                         // unlinks all, O(n)
 //
-// Every member is one C call (or a field read) on the tree's tarn_head, which
-// is the tree's only state: no allocation, no hidden bookkeeping, and each
-// call keeps the behaviour tarn.h documents for it. Anything not covered here
+// Every member but clear() is one C call (or a field read) on the tree's
+// tarn_head, which is the tree's only state: no allocation, no hidden
+// bookkeeping, and each call keeps the behaviour tarn.h documents for it;
+// clear() walks the links itself. Anything not covered here
 // (walks, printing, balance checks, probe searches, replicas, lookups with an
 // extra value) is reached with the C calls through head(), record_of() and
 // node_of().
@@ -201,10 +202,9 @@ class tree {
     void clear() noexcept {
         clear_and_dispose([](Record &) noexcept {});
     }
-    // As clear(), handing each record to dispose(Record &) once it is
-    // unlinked, in no particular order; dispose may free it. The tree reads
-    // as empty from the start, so dispose must not use it. dispose must not
-    // throw.
+    // As clear(), handing each record to dispose(Record &) after unlinking
+    // it, in no particular order, so dispose may free it. The tree already
+    // reads as empty while dispose runs. dispose must not throw.
     template <class Dispose>
     void clear_and_dispose(Dispose dispose) noexcept {
         tarn_node *node = head_.root;
