@@ -1,27 +1,26 @@
-// Differential fuzzer: turns its input into calls on two trees (1- and
-// 16-byte keys), a replica of the first and four cursors; checks every answer
-// against an ordered model and the whole tree after every change, and aborts
-// naming the call on a mismatch. A libFuzzer target with clang, or a replay
-// program with any compiler (replay.cpp).
+// Differential fuzzer: turns its input into calls on two trees (narrow keys
+// of 1, 2, 4, 5 or 8 bytes, and 16-byte keys), a replica of the first and
+// four cursors; checks every answer against an ordered model and the whole
+// tree after every change, and aborts naming the call on a mismatch. A
+// libFuzzer target with clang, or a replay program with any compiler
+// (replay.cpp).
 //
 // Input: a configuration byte (low nibble: each tree's comparison, high
-// nibble: wild-code salt), then four-byte operations: opcode, selector (tree,
-// view or cursor in the low bits, flags above), two operands. A key is a
-// byte v, encoded in each tree's layout and ordered by the tree's rank(v).
-// The wild comparison answers some pairs with codes outside 0..2; there only
-// what still holds is checked (shape, links, count, in_tree, answers being
-// linked nodes, steps through links).
+// nibble: the narrow key's length and the wild-code salt), then four-byte
+// operations: opcode, selector (tree, view or cursor in the low bits, flags
+// above), two operands. A key is a byte v, encoded in each tree's layout and
+// ordered by the tree's rank(v). The wild comparison answers some pairs with
+// codes outside 0..2; there only what still holds is checked (shape, links,
+// count, in_tree, answers being linked nodes, steps through links).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "tarn.h"
-#include "tree_check.hpp"
 
 namespace {
 
@@ -31,7 +30,7 @@ struct Rec {
     bool linked;      // the model: whether the tree holds this record
     uint8_t wide[16]; // the wide tree's key: before the node, unaligned
     tarn_node node;
-    uint8_t narrow; // the narrow tree's key, after the node
+    uint8_t narrow[8]; // the narrow tree's key, after the node
 };
 constexpr uint64_t kNodeOffset = offsetof(Rec, node);
 constexpr size_t kPool = 320; // more records than keys: duplicates happen
@@ -42,14 +41,17 @@ constexpr const char *kOrderName[] = {"byte-wise", "contract", "wild"};
 
 Order g_order[2];   // of each tree, by width
 uint32_t g_salt;    // picks which pairs get wild codes
+size_t g_narrow;    // the narrow tree's key length
 uint32_t g_extra;   // what tarn_lookup_exact must hand through
 uint64_t g_calls;   // comparator calls so far
 size_t g_op;        // operations decoded so far
 const char *g_call; // the call under test, for messages
 
 [[noreturn]] void fail(const char *what, int line) {
-    std::fprintf(stderr, "tarn_fuzz: %s: %s (harness line %d, operation %zu, narrow %s, wide %s)\n",
-                 g_call, what, line, g_op, kOrderName[g_order[Narrow]], kOrderName[g_order[Wide]]);
+    std::fprintf(
+        stderr,
+        "tarn_fuzz: %s: %s (harness line %d, operation %zu, narrow %zu bytes %s, wide %s)\n",
+        g_call, what, line, g_op, g_narrow, kOrderName[g_order[Narrow]], kOrderName[g_order[Wide]]);
     std::abort();
 }
 #define EXPECT(cond) ((cond) ? void(0) : fail("expected " #cond, __LINE__))
@@ -61,20 +63,25 @@ Rec *rec_of(const void *node) {
 }
 tarn_node *node_of(Rec *r) { return r ? &r->node : nullptr; }
 
-// Wide keys share filler bytes so that both halves of a 16-byte key decide.
+uint64_t key_length(Width w) { return w == Narrow ? g_narrow : 16; }
+
+// A key value's high nibble leads the key (of a wide key: its first half)
+// and its low nibble ends it; filler bytes between make every byte of a
+// word decide, and both halves of a 16-byte key.
 void encode(Width w, uint8_t v, uint8_t *key) {
-    if (w == Narrow) return void(*key = v);
-    std::memcpy(key, "<<<<<<<\0\xC3\xC3\xC3\xC3\xC3\xC3\xC3", 16);
-    key[7] = uint8_t(v >> 4), key[15] = uint8_t(v & 15);
+    size_t length = key_length(w), high = w == Wide ? 7 : 0;
+    if (length == 1) return void(*key = v);
+    std::memcpy(key, "<<<<<<<\0\xC3\xC3\xC3\xC3\xC3\xC3\xC3", length);
+    key[high] = uint8_t(v >> 4), key[length - 1] = uint8_t(v & 15);
 }
 uint8_t decode(Width w, const void *key) {
     const auto *k = static_cast<const uint8_t *>(key);
-    return w == Narrow ? k[0] : uint8_t(k[7] << 4 | k[15]);
+    size_t length = key_length(w), high = w == Wide ? 7 : 0;
+    return length == 1 ? k[0] : uint8_t(k[high] << 4 | k[length - 1]);
 }
-uint8_t *key_of(Width w, Rec &r) { return w == Narrow ? &r.narrow : r.wide; }
+uint8_t *key_of(Width w, Rec &r) { return w == Narrow ? r.narrow : r.wide; }
 uint8_t value(Width w, const Rec *r) { return decode(w, key_of(w, const_cast<Rec &>(*r))); }
 uint64_t key_offset(Width w) { return w == Narrow ? offsetof(Rec, narrow) : offsetof(Rec, wide); }
-uint64_t key_length(Width w) { return w == Narrow ? 1 : 16; }
 
 // Position of v in a tree's order. Byte-wise order is v's own; the
 // comparators order by a permutation that byte-wise comparison gets wrong.
@@ -147,17 +154,34 @@ bool linked_in(const Tree &t, const tarn_node *n) {
     return at % sizeof(Rec) == 0 && at / sizeof(Rec) < kPool && rec_of(n)->linked;
 }
 
-// After every change: the whole tree, in_tree of every record, and the nodes
-// linked being those the model holds. Verification must pass, and fail with
-// one balance code damaged.
+// Height of n's subtree, whose links, in_tree and balance codes must be
+// sound; appends its nodes in link order. 100 levels mean a cycle.
+int checked_height(const tarn_node *n, const tarn_node *parent, int depth,
+                   std::vector<const tarn_node *> &nodes) {
+    if (!n) return 0;
+    EXPECT(depth <= 100 && n->parent == parent && n->in_tree == 1);
+    int left = checked_height(n->left, n, depth + 1, nodes);
+    nodes.push_back(n);
+    int right = checked_height(n->right, n, depth + 1, nodes);
+    EXPECT(left - right <= 1 && right - left <= 1);
+    EXPECT(n->balance == (left > right ? TARN_BAL_LH : right > left ? TARN_BAL_RH : TARN_BAL_EQ));
+    return std::max(left, right) + 1;
+}
+
+// After every change: the whole tree, its order and count, in_tree of every
+// record, and the nodes linked being those the model holds. Verification
+// must pass, and fail with one balance code damaged.
 void check_tree(Tree &t) {
-    std::string problem = tarn_check::tree_problem(t.head, t.ordered(), {}, &t.nodes);
-    if (!problem.empty()) fail(problem.c_str(), __LINE__);
+    t.nodes.clear();
+    checked_height(t.head.root, nullptr, 1, t.nodes);
     size_t linked = 0;
     for (const Rec &r : t.pool) linked += r.linked, EXPECT(r.node.in_tree == r.linked);
     for (const tarn_node *n : t.nodes) EXPECT(linked_in(t, n));
+    for (size_t i = 1; t.ordered() && i < linked; i++)
+        EXPECT(t.rank_of(rec_of(t.nodes[i - 1])) < t.rank_of(rec_of(t.nodes[i])));
     bool narrow = &t == &g_trees[Narrow], empty = t.nodes.empty();
-    EXPECT(t.nodes.size() == linked && tarn_verify_balance_factors(&t.head));
+    EXPECT(t.nodes.size() == linked && t.head.count == linked);
+    EXPECT(tarn_verify_balance_factors(&t.head));
     EXPECT(tarn_is_empty(&t.head) == empty && (!narrow || tarn_is_empty(&g_replica) == empty));
     if (empty || g_op % 4) return; // now and then: verification is slow to fuzz
     tarn_node *n = const_cast<tarn_node *>(t.nodes[g_op % linked]);
@@ -253,7 +277,7 @@ auto probe_call(Tree &t, bool refused, Call call) {
     return result;
 }
 
-void set_probe(uint8_t v) { encode(Narrow, v, &g_probe.narrow), encode(Wide, v, g_probe.wide); }
+void set_probe(uint8_t v) { encode(Narrow, v, g_probe.narrow), encode(Wide, v, g_probe.wide); }
 
 // Wild trees always pass out, which tells the node unlinked; elsewhere the
 // model does, and the check of the tree confirms it.
@@ -477,7 +501,8 @@ void walk_op(const Op &o) {
     EXPECT(g_seen == (silent ? std::vector<const tarn_node *>{} : want));
 }
 
-// tarn_init refuses an over-long key without writing, and otherwise keeps
+// tarn_init refuses an over-long key without writing, takes the longest,
+// and otherwise keeps
 // the tree: only the configuration changes, node_offset to 0. The replica
 // is then taken anew.
 void descriptor_op(const Op &o) {
@@ -485,6 +510,7 @@ void descriptor_op(const Op &o) {
     tarn_head want = t.head;
     EXPECT(CALL(tarn_init, &t.head, TARN_MAX_KEY_LEN + 1, 0, nullptr, nullptr) == 0);
     EXPECT(std::memcmp(&want, &t.head, sizeof want) == 0);
+    EXPECT(CALL(tarn_init, &t.head, TARN_MAX_KEY_LEN, 0, nullptr, nullptr) == 1);
     EXPECT(CALL(tarn_init, &t.head, key_length(t.width), key_offset(t.width), want.compare,
                 want.compare_exact) == 1);
     want.node_offset = 0;
@@ -513,6 +539,8 @@ void run(const uint8_t *data, size_t size) {
     g_order[Narrow] = Order((config & 15) % 3);
     g_order[Wide] = Order((config & 15) / 3 % 3);
     g_salt = config >> 4;
+    g_narrow = size_t(1) << (config >> 4) % 4;
+    if (config >> 4 == 15) g_narrow = 5; // compared by memcmp
     g_op = 0;
     for (Width w : {Narrow, Wide}) {
         Tree &t = g_trees[w];

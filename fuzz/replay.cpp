@@ -1,7 +1,6 @@
 // Runs the fuzz harness without a fuzzing engine: once on each file named on
 // the command line, so the corpus replays as tests, and on COUNT inputs of
-// random bytes for each `--random COUNT SEED` (the same inputs for the same
-// seed).
+// random bytes for each `--random COUNT SEED` (the same inputs for a seed).
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -17,27 +16,21 @@ int main(int argc, char **argv) {
     LLVMFuzzerInitialize(&argc, &argv);
     int inputs = 0;
     for (int i = 1; i < argc; i++) {
+        std::vector<uint8_t> data;
         if (std::string(argv[i]) == "--random" && i + 2 < argc) {
-            int count = std::stoi(argv[i + 1]);
             std::mt19937 rng(std::stoul(argv[i + 2]));
-            i += 2;
-            for (int n = 0; n < count; n++, inputs++) {
-                std::vector<uint8_t> data(64 + rng() % 4096);
+            for (int n = std::stoi(argv[i + 1]); n > 0; n--, inputs++) {
+                data.resize(64 + rng() % 4096);
                 for (uint8_t &b : data) b = uint8_t(rng());
                 LLVMFuzzerTestOneInput(data.data(), data.size());
             }
+            i += 2;
             continue;
         }
         std::ifstream file(argv[i], std::ios::binary);
-        if (!file) {
-            std::fprintf(stderr, "replay: cannot read %s\n", argv[i]);
-            return 1;
-        }
-        std::vector<uint8_t> data((std::istreambuf_iterator<char>(file)),
-                                  std::istreambuf_iterator<char>());
-        LLVMFuzzerTestOneInput(data.data(), data.size());
-        inputs++;
+        if (!file) return std::fprintf(stderr, "replay: cannot read %s\n", argv[i]), 1;
+        data.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        LLVMFuzzerTestOneInput(data.data(), data.size()), inputs++;
     }
     std::fprintf(stderr, "replay: %d input(s) passed\n", inputs);
-    return 0;
 }

@@ -1,312 +1,125 @@
-// Lookups, cursors and range scans: how each call steers on every code
-// (the differential harness checks the answers under the contract), the
-// documented examples, and yields across changes.
-#include <functional>
-
+// How every search steers on the codes a comparator answers, in and out of
+// contract: rows of (call, bounds, codes, expected node) on the seven-key
+// tree. Answers under the contract are the differential harness's job.
 #include "support.hpp"
 
 using namespace tarn_test;
 
 namespace {
 
-const uint8_t k25 = 25, k35 = 35, k45 = 45;
+// clang-format off
+enum Call { Lookup, Exact, ExactBytes, Le, Ge, NextKey, PrevKey, InRange, InRange2, NextInRange,
+            NextFrom20, Insert, Search, Delete, NextFromNode, PrevFromNode }; // Search on: probes
+// clang-format on
 
-// What each call answers when the comparator gives one code at every node.
-struct SteerRow {
-    const char *call;
-    std::function<tarn_node *(Sevens &)> run;
-    int expected[5]; // for codes 0, 1, 2, 3, 0xFFFFFFFF; -1 is NULL
+// The call on key (or probe) a, with b as the upper bound. Insert links
+// record a and answers its predecessor, or the record itself when it is
+// first; Search and Delete answer *out when they stop, record 0 for NULL.
+tarn_node *run(Call call, Sevens &s, uint8_t a, uint8_t b) {
+    const tarn_head *h = &s.head;
+    Rec probe{{}, a};
+    tarn_node *n = s.node(a), *out = nullptr;
+    tarn_iterator at_n{n, {}};
+    switch (call) {
+    case Lookup: return tarn_lookup(h, &a);
+    case ExactBytes: s.head.compare_exact = nullptr; [[fallthrough]];
+    case Exact: return tarn_lookup_exact(h, &a, 9);
+    case Le: return tarn_lookup_le(h, &a);
+    case Ge: return tarn_lookup_ge(h, &a);
+    case NextKey: return tarn_get_next_node_from_key(h, &a);
+    case PrevKey: return tarn_get_previous_node_from_key(h, &a);
+    case InRange: return tarn_get_first_node_in_range(h, &a, &b, nullptr);
+    case InRange2: return tarn_get_first_node_in_range2(h, &a, &b, nullptr);
+    case NextFrom20: s.it.current = s.node(20); [[fallthrough]];
+    case NextInRange: return tarn_get_next_node_in_range(h, &a, &b, &s.it);
+    case Insert:
+        if (!tarn_insert(&s.head, n)) return nullptr;
+        out = tarn_get_previous_node(h, &at_n);
+        return out ? out : n;
+    case Search:
+    case Delete:
+        if (!(call == Search ? tarn_search_for_node(h, &probe.node, &out)
+                             : tarn_delete_node(&s.head, &probe.node, &out)))
+            return nullptr;
+        return out ? out : s.node(0);
+    case NextFromNode: return tarn_get_next_from_node(h, &probe.node);
+    case PrevFromNode: return tarn_get_prev_from_node(h, &probe.node);
+    }
+    return nullptr;
+}
+
+tarn_compare_fn comparator_for(Call call) { return call >= Search ? by_node : by_key; }
+
+// One code at every node: the answer for 0, 1, 2, 3 and 0xFFFFFFFF.
+const struct {
+    Call call;
+    int expected[5]; // -1: NULL
+} kEveryNode[] = {
+    {Lookup, {40, -1, -1, -1, -1}},       {Exact, {40, -1, -1, -1, -1}},
+    {Le, {40, -1, 70, -1, -1}},           {Ge, {40, 10, -1, 10, 10}},
+    {NextKey, {50, 10, -1, -1, -1}},      {PrevKey, {30, -1, 70, 60, 60}},
+    {InRange, {40, -1, -1, 10, 10}},      {InRange2, {40, -1, -1, -1, -1}},
+    {NextInRange, {50, -1, -1, -1, -1}},  {NextFrom20, {30, -1, -1, -1, -1}},
+    {Insert, {-1, 25, 70, 70, 70}},       {Search, {40, -1, -1, 0, 0}},
+    {Delete, {40, -1, -1, 0, 0}},         {NextFromNode, {50, 10, -1, -1, -1}},
+    {PrevFromNode, {30, -1, 70, -1, -1}},
 };
 
-const SteerRow kSteering[] = {
-    {"lookup", [](Sevens &s) { return tarn_lookup(&s.t.head, &k25); }, {40, -1, -1, -1, -1}},
-    {"lookup_exact",
-     [](Sevens &s) { return tarn_lookup_exact(&s.t.head, &k25, 9); },
-     {40, -1, -1, -1, -1}},
-    {"lookup_le", [](Sevens &s) { return tarn_lookup_le(&s.t.head, &k25); }, {40, -1, 70, -1, -1}},
-    {"lookup_ge", [](Sevens &s) { return tarn_lookup_ge(&s.t.head, &k25); }, {40, 10, -1, 10, 10}},
-    {"next_from_key",
-     [](Sevens &s) { return tarn_get_next_node_from_key(&s.t.head, &k25); },
-     {50, 10, -1, -1, -1}},
-    {"previous_from_key",
-     [](Sevens &s) { return tarn_get_previous_node_from_key(&s.t.head, &k25); },
-     {30, -1, 70, 60, 60}},
-    {"first_in_range",
-     [](Sevens &s) { return tarn_get_first_node_in_range(&s.t.head, &k25, &k45, nullptr); },
-     {40, -1, -1, 10, 10}},
-    {"first_in_range2",
-     [](Sevens &s) { return tarn_get_first_node_in_range2(&s.t.head, &k25, &k45, nullptr); },
-     {40, -1, -1, -1, -1}},
-    {"next_in_range, detached",
-     [](Sevens &s) { return tarn_get_next_node_in_range(&s.t.head, &k25, &k45, &s.it); },
-     {50, -1, -1, -1, -1}},
-    {"next_in_range, holding 20",
-     [](Sevens &s) {
-         s.it.current = s.node(20);
-         return tarn_get_next_node_in_range(&s.t.head, &k25, &k45, &s.it);
-     },
-     {30, -1, -1, -1, -1}},
-};
-
-TEST(Steering, EveryCallOnEveryCode) {
+TEST(Steering, OneCodeAtEveryNode) {
     const uint32_t codes[] = {0, 1, 2, 3, 0xFFFFFFFF};
-    for (const SteerRow &row : kSteering)
+    for (const auto &row : kEveryNode)
         for (int c = 0; c < 5; c++) {
-            Sevens s;
-            s.script();
-            g_every_code = codes[c];
-            EXPECT_EQ(s.value(row.run(s)), row.expected[c]) << row.call << " on code " << codes[c];
+            Sevens s(comparator_for(row.call));
+            g_script.every = codes[c];
+            EXPECT_EQ(Sevens::key(run(row.call, s, 25, 45)), row.expected[c])
+                << "call " << row.call << ", code " << codes[c];
         }
 }
 
-// Codes at single nodes (real order elsewhere; the probe 25 walks 40, 20,
-// 30), or the codes of successive calls.
+// Codes at chosen nodes (the real order elsewhere; probe 25 passes 40, 20,
+// 30), or the codes of successive calls: a search that ends without a hit
+// asks the end node again, and that answer decides.
 struct PathRow {
-    const char *call;
-    std::map<uint32_t, uint32_t> codes;
+    const char *what;
+    Call call;
+    uint8_t a, b;
+    std::map<uint8_t, uint32_t> at;
     std::vector<uint32_t> sequence;
-    std::function<tarn_node *(Sevens &)> run;
     int expected;
+    int64_t every = -1;
 };
-
-tarn_node *next_from_25(Sevens &s) { return tarn_get_next_node_from_key(&s.t.head, &k25); }
-tarn_node *previous_from_25(Sevens &s) { return tarn_get_previous_node_from_key(&s.t.head, &k25); }
-tarn_node *range2_35_45(Sevens &s) {
-    return tarn_get_first_node_in_range2(&s.t.head, &k35, &k45, nullptr);
-}
-tarn_node *next_in_range_35_45(Sevens &s) {
-    return tarn_get_next_node_in_range(&s.t.head, &k35, &k45, &s.it);
-}
-
 const PathRow kPaths[] = {
-    {"ceiling stops at an equal code",
-     {{20, 0}},
-     {},
-     [](Sevens &s) { return tarn_lookup_ge(&s.t.head, &k25); },
-     20},
-    {"ceiling records a node with an unknown code",
-     {{30, 7}},
-     {},
-     [](Sevens &s) { return tarn_lookup_ge(&s.t.head, &k25); },
-     30},
-    {"floor goes left past an unknown code",
-     {{30, 7}},
-     {},
-     [](Sevens &s) { return tarn_lookup_le(&s.t.head, &k25); },
-     20},
-    {"next from key: unknown end code takes the successor", {{30, 7}}, {}, next_from_25, 40},
-    {"range: the upper check drops only on GREATER",
-     {{30, 9}},
-     {},
-     [](Sevens &s) { return tarn_get_first_node_in_range(&s.t.head, &k25, &k35, nullptr); },
-     30},
-    // The end node is asked again; its second answer decides.
-    {"next from key: EQUAL at the end node returns it", {}, {1, 1, 1, 0}, next_from_25, 10},
-    {"previous from key: EQUAL at the end node returns it", {}, {1, 1, 1, 0}, previous_from_25, 10},
-    {"previous from key: GREATER at the end steps back", {}, {1, 1, 1, 1}, previous_from_25, -1},
-    {"range2: EQUAL at the end node gives NULL", {}, {1, 1, 1, 0}, range2_35_45, -1},
-    {"range2: successor must compare GREATER than low", {}, {1, 2, 2, 2, 0}, range2_35_45, -1},
-    {"range2: successor within high", {}, {1, 2, 2, 2, 1, 2}, range2_35_45, 40},
-    {"range2: unknown code in the upper check", {}, {1, 2, 2, 2, 1, 7}, range2_35_45, -1},
-    {"range2: EQUAL in the upper check keeps", {}, {1, 1, 1, 1, 0}, range2_35_45, 10},
-    {"next in range: EQUAL at the end node gives NULL", {}, {1, 1, 1, 0}, next_in_range_35_45, -1},
-    {"next in range: lower check passes EQUAL", {}, {1, 1, 1, 1, 0, 0}, next_in_range_35_45, 10},
-    {"next in range: unknown code fails the lower check",
-     {},
-     {1, 1, 1, 1, 7},
-     next_in_range_35_45,
-     -1},
+    {"ceiling stops at EQUAL", Ge, 25, 0, {{20, 0}}, {}, 20},
+    {"ceiling keeps a node with an unknown code", Ge, 25, 0, {{30, 7}}, {}, 30},
+    {"floor goes left past an unknown code", Le, 25, 0, {{30, 7}}, {}, 20},
+    {"next from key: unknown code at the end", NextKey, 25, 0, {{30, 7}}, {}, 40},
+    {"range: the upper check drops only on GREATER", InRange, 25, 35, {{30, 9}}, {}, 30},
+    {"next from key: EQUAL at the end", NextKey, 25, 0, {}, {1, 1, 1, 0}, 10},
+    {"previous from key: EQUAL at the end", PrevKey, 25, 0, {}, {1, 1, 1, 0}, 10},
+    {"previous from key: GREATER at the end", PrevKey, 25, 0, {}, {1, 1, 1, 1}, -1},
+    {"range2: EQUAL at the end", InRange2, 35, 45, {}, {1, 1, 1, 0}, -1},
+    {"range2: successor not above low", InRange2, 35, 45, {}, {1, 2, 2, 2, 0}, -1},
+    {"range2: successor within high", InRange2, 35, 45, {}, {1, 2, 2, 2, 1, 2}, 40},
+    {"range2: unknown code against high", InRange2, 35, 45, {}, {1, 2, 2, 2, 1, 7}, -1},
+    {"range2: EQUAL against high", InRange2, 35, 45, {}, {1, 1, 1, 1, 0}, 10},
+    {"next in range: EQUAL at the end", NextInRange, 35, 45, {}, {1, 1, 1, 0}, -1},
+    {"next in range: EQUAL against low", NextInRange, 35, 45, {}, {1, 1, 1, 1, 0, 0}, 10},
+    {"next in range: unknown code against low", NextInRange, 35, 45, {}, {1, 1, 1, 1, 7}, -1},
+    {"next from probe: unknown code below a turn", NextFromNode, 25, 0, {{30, 3}}, {}, 40},
+    {"previous from probe: unknown code below a turn", PrevFromNode, 25, 0, {{30, 3}}, {}, 20},
+    {"next from probe: unknown code at the root", NextFromNode, 25, 0, {{40, 9}}, {}, -1},
+    {"previous from probe: unknown code at the root", PrevFromNode, 25, 0, {{40, 9}}, {}, -1},
+    {"exact lookup without its comparator compares bytes", ExactBytes, 30, 0, {}, {}, 30, 5},
 };
 
-TEST(Steering, ChosenCodesAtChosenNodes) {
+TEST(Steering, ChosenCodesOnTheWay) {
     for (const PathRow &row : kPaths) {
-        Sevens s;
-        s.script();
-        g_code_at = row.codes;
-        g_sequence = row.sequence;
-        EXPECT_EQ(s.value(row.run(s)), row.expected) << row.call;
+        Sevens s(comparator_for(row.call));
+        g_script.at = row.at;
+        g_script.sequence = row.sequence;
+        g_script.every = row.every;
+        EXPECT_EQ(Sevens::key(run(row.call, s, row.a, row.b)), row.expected) << row.what;
     }
-}
-
-TEST(Lookup, ExactUsesItsOwnComparatorOrBytes) {
-    Sevens s;
-    s.t.head.compare_exact = scripted_exact;
-    uint8_t k = 30;
-    EXPECT_EQ(s.value(tarn_lookup_exact(&s.t.head, &k, 77)), 30);
-    EXPECT_EQ(g_last_extra, 77u);
-    // With only compare set, the exact lookup compares bytes and ignores it.
-    s.t.head.compare_exact = nullptr;
-    s.t.head.compare = [](const void *, const void *) -> uint32_t { return 5; };
-    EXPECT_EQ(s.value(tarn_lookup_exact(&s.t.head, &k, 1)), 30);
-    EXPECT_EQ(tarn_lookup(&s.t.head, &k), nullptr);
-}
-
-TEST(Lookup, NothingToSearchGivesNullAndKeepsOut) {
-    Sevens s;
-    ModelTree empty(Mode::Bytes1, 1);
-    tarn_head orphan = s.t.head;
-    orphan.flags |= TARN_HEAD_REPLICA;
-    uint8_t k = 10;
-    tarn_node *const marker = s.node(70);
-    for (const tarn_head *h : {&empty.head, &orphan}) {
-        tarn_node *out = marker;
-        EXPECT_EQ(tarn_lookup(h, &k), nullptr);
-        EXPECT_EQ(tarn_lookup_exact(h, &k, 0), nullptr);
-        EXPECT_EQ(tarn_lookup_le(h, &k), nullptr);
-        EXPECT_EQ(tarn_lookup_ge(h, &k), nullptr);
-        EXPECT_EQ(tarn_lookup_user_data(h, &k), nullptr);
-        EXPECT_EQ(tarn_get_first_node(h, &out), nullptr);
-        EXPECT_EQ(tarn_get_first_user_data(h, &out), nullptr);
-        EXPECT_EQ(out, marker);
-        EXPECT_EQ(tarn_get_next_node_from_key(h, &k), nullptr);
-        EXPECT_EQ(tarn_get_previous_node_from_key(h, &k), nullptr);
-        EXPECT_EQ(tarn_get_first_node_in_range(h, &k, &k, &out), nullptr);
-        EXPECT_EQ(out, nullptr);
-    }
-}
-
-TEST(Lookup, ReplicaSearchesTheLivePrimaryWithItsOwnConfiguration) {
-    Sevens s;
-    tarn_head replica;
-    tarn_replicate_head_node(&s.t.head, &replica, scripted_keys);
-    s.t.insert(35);
-    g_code_at[35] = TARN_CMP_EQUAL; // the replica's comparator is the one used
-    uint8_t k = 36;
-    EXPECT_EQ(s.value(tarn_lookup(&replica, &k)), 35);
-    EXPECT_EQ(tarn_lookup(&s.t.head, &k), nullptr);
-    g_code_at.clear();
-    replica.key_offset = s.t.head.key_offset - 1; // reads the byte before each key
-    EXPECT_EQ(tarn_lookup(&replica, &k35), nullptr);
-}
-
-// ---- Cursors --------------------------------------------------------------
-
-struct Tens : Sevens { // keys 10, 20, 30
-    Tens() {
-        for (uint32_t v = 40; v <= 70; v += 10) t.remove(v);
-        tarn_init_iterator(&t.head, &it);
-    }
-    void saved(uint8_t key) { it.saved_key[0] = key; }
-    std::vector<int> rest(tarn_node *(*step)(const tarn_head *, tarn_iterator *)) {
-        std::vector<int> out;
-        while (tarn_node *n = step(&t.head, &it)) out.push_back(value(n));
-        return out;
-    }
-};
-
-TEST(Cursor, YieldThenChange) {
-    struct Row {
-        const char *what;
-        std::function<void(Tens &)> change;
-        std::vector<int> after;
-    } rows[] = {
-        {"nothing", [](Tens &) {}, {30}},
-        {"remove 20, insert 25", [](Tens &s) { s.t.remove(20), s.t.insert(25); }, {25, 30}},
-        {"insert 15 behind", [](Tens &s) { s.t.insert(15); }, {30}},
-        {"remove everything after", [](Tens &s) { s.t.remove(30); }, {}},
-    };
-    for (const Row &r : rows) {
-        Tens s;
-        s.it.current = s.node(20);
-        tarn_pre_sched_yield(&s.t.head, &s.it);
-        EXPECT_EQ(s.it.current, nullptr);
-        EXPECT_EQ(s.it.saved_key[0], 20);
-        tarn_pre_sched_yield(&s.t.head, &s.it); // detached: no effect
-        EXPECT_EQ(s.it.saved_key[0], 20);
-        r.change(s);
-        EXPECT_EQ(s.rest(tarn_get_next_node), r.after) << r.what;
-    }
-}
-
-TEST(Cursor, EndIsNotRemembered) {
-    Tens s;
-    s.it.current = s.node(20);
-    tarn_pre_sched_yield(&s.t.head, &s.it);
-    EXPECT_EQ(s.rest(tarn_get_next_node), (std::vector<int>{30}));
-    EXPECT_EQ(s.value(tarn_get_next_node(&s.t.head, &s.it)), 30) << "searches from 20 again";
-    s.it.current = nullptr;
-    s.saved(30);
-    EXPECT_EQ(tarn_get_next_node(&s.t.head, &s.it), nullptr);
-    EXPECT_EQ(s.it.current, nullptr);
-    s.t.insert(40);
-    EXPECT_EQ(s.value(tarn_get_next_node(&s.t.head, &s.it)), 40);
-}
-
-TEST(Cursor, HoldingANodeRemovedWithoutYieldEndsTheScan) {
-    Tens s;
-    s.it.current = s.node(20);
-    s.t.remove(20);
-    EXPECT_EQ(tarn_get_next_node(&s.t.head, &s.it), nullptr);
-    EXPECT_EQ(s.it.current, nullptr);
-}
-
-// ---- Ranges -----------------------------------------------------------------
-
-TEST(Range, FirstNodeOfBounds) {
-    const struct {
-        uint8_t low, high;
-        int first, first2;
-    } rows[] = {{15, 30, 20, 20}, {20, 30, 20, 20}, {5, 10, 10, 10},  {25, 30, 30, 30},
-                {15, 18, -1, -1}, {35, 40, -1, -1}, {20, 15, -1, 20}, {18, 15, -1, -1}};
-    for (const auto &r : rows) {
-        Tens s;
-        tarn_node *out = s.node(30);
-        EXPECT_EQ(s.value(tarn_get_first_node_in_range(&s.t.head, &r.low, &r.high, &out)), r.first)
-            << int(r.low) << ".." << int(r.high);
-        EXPECT_EQ(s.value(out), r.first);
-        EXPECT_EQ(s.value(tarn_get_first_node_in_range2(&s.t.head, &r.low, &r.high, &out)),
-                  r.first2)
-            << int(r.low) << ".." << int(r.high);
-        EXPECT_EQ(s.value(out), r.first2);
-    }
-}
-
-TEST(Range, Scans) {
-    struct Row {
-        uint8_t low, high;
-        std::function<void(Tens &)> at_yield; // yield after the first node if set
-        std::vector<int> nodes;
-    } rows[] = {
-        {15, 30, nullptr, {20, 30}},
-        {10, 20, nullptr, {10, 20}},
-        {10, 30, [](Tens &s) { s.t.remove(20); }, {10, 30}},
-        {10,
-         30,
-         [](Tens &s) {
-             s.t.insert(15);
-             s.t.insert(25);
-         },
-         {10, 15, 20, 25, 30}},
-        {35, 40, nullptr, {}},
-    };
-    for (const Row &r : rows) {
-        Tens s;
-        std::vector<int> seen;
-        for (tarn_node *n = tarn_get_first_node_in_range(&s.t.head, &r.low, &r.high, &s.it.current);
-             n; n = tarn_get_next_node_in_range(&s.t.head, &r.low, &r.high, &s.it)) {
-            seen.push_back(s.value(n));
-            if (r.at_yield && seen.size() == 1) {
-                tarn_pre_sched_yield(&s.t.head, &s.it);
-                r.at_yield(s);
-            }
-        }
-        EXPECT_EQ(seen, r.nodes) << int(r.low) << ".." << int(r.high);
-        EXPECT_EQ(s.it.current, nullptr);
-    }
-}
-
-TEST(Range, CursorOutsideTheBounds) {
-    Tens s;
-    const uint8_t low = 25, high = 30, ten = 10;
-    s.it.current = s.node(10); // the successor 20 lies below the range
-    EXPECT_EQ(tarn_get_next_node_in_range(&s.t.head, &low, &high, &s.it), nullptr);
-    EXPECT_EQ(s.it.current, nullptr);
-    s.saved(30); // yielded at the last node
-    EXPECT_EQ(tarn_get_next_node_in_range(&s.t.head, &ten, &high, &s.it), nullptr);
-    s.it.current = s.node(10); // NULL head: detach and give NULL
-    EXPECT_EQ(tarn_get_next_node_in_range(nullptr, &ten, &high, &s.it), nullptr);
-    EXPECT_EQ(s.it.current, nullptr);
-    EXPECT_EQ(tarn_get_next_node_in_range(&s.t.head, &ten, &high, nullptr), nullptr);
 }
 
 } // namespace
