@@ -3,8 +3,7 @@
 // Each timer is a record the program owns (here, one array), carrying its
 // tree node and its key. The key is (deadline, id), so timers due at the same
 // moment still have distinct keys; the tree orders it with the key's own
-// operator<=> through tarn::order_by.
-#include <compare>
+// operator<=> (operator< before C++20) through tarn::order_by.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +13,13 @@
 struct due_at {
     std::uint64_t deadline_ms;
     std::uint64_t id;
+#if defined(__cpp_impl_three_way_comparison)
     auto operator<=>(const due_at &) const = default;
+#else
+    bool operator<(const due_at &other) const {
+        return deadline_ms != other.deadline_ms ? deadline_ms < other.deadline_ms : id < other.id;
+    }
+#endif
 };
 
 struct timer {
@@ -114,5 +119,11 @@ int main() {
     // A queue may move: no node points at the descriptor.
     timer_queue handed_over(std::move(queue));
     check(queue.empty() && handed_over.size() > 0, "moving the queue takes every timer along");
+
+    // Shutting down: one pass unlinks every timer, no rebalancing on the way.
+    const std::size_t armed = handed_over.size();
+    std::size_t released = 0;
+    handed_over.clear_and_dispose([&](timer &t) { released += t.link.in_tree == 0; });
+    check(handed_over.empty() && released == armed, "clearing unlinks every timer");
     return 0;
 }

@@ -1,4 +1,4 @@
-// tarn.hpp: a typed C++20 face for tarn.h, header-only.
+// tarn.hpp: a typed C++ face for tarn.h, header-only, for C++17 and later.
 //
 // The tree is named by its record and two of the record's members, so no
 // offset ever appears in user code:
@@ -15,21 +15,26 @@
 //     for (timer &t : timers) ...             // in key order
 //     for (timer &t : timers.range(lo, hi))   // lo <= key <= hi
 //     timers.erase(*due);
+//     timers.clear();                         // unlinks all, O(n)
 //
-// Every member is one C call (or a field read) on the tree's tarn_head, which
-// is the tree's only state: no allocation, no hidden bookkeeping, and each
-// call keeps the behaviour tarn.h documents for it. Anything not covered here
+// Every member but clear() is one C call (or a field read) on the tree's
+// tarn_head, which is the tree's only state: no allocation, no hidden
+// bookkeeping, and each call keeps the behaviour tarn.h documents for it;
+// clear() walks the links itself. Anything not covered here
 // (walks, printing, balance checks, probe searches, replicas, lookups with an
 // extra value) is reached with the C calls through head(), record_of() and
 // node_of().
 //
 // Ordering is byte-wise over the key member by default. Another order is a
 // type whose static member `compare` is a tarn_compare_fn, given as the
-// fourth argument; tarn::order_by<Key> builds one from operator<=>.
+// fourth argument; tarn::order_by<Key> builds one from operator<=> (from
+// operator< before C++20).
 #ifndef TARN_HPP
 #define TARN_HPP
 
+#if defined(__cpp_impl_three_way_comparison) && __has_include(<compare>)
 #include <compare>
+#endif
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -45,10 +50,13 @@ namespace tarn {
 // stays NULL, so the library's byte-wise fast paths apply).
 struct bytewise {};
 
-// An order built from a three-way comparison of typed keys, e.g.
+// An order built from the comparison of typed keys, e.g.
 // order_by<std::uint64_t> for numeric order of a native integer key. Keys are
 // copied out before comparing: the probe side may be a cursor's saved key,
-// which carries no alignment promise.
+// which carries no alignment promise. With C++20 it makes one three-way
+// comparison (std::compare_three_way, or the one given); before, it asks
+// operator< up to twice.
+#if defined(__cpp_lib_three_way_comparison) && __cpp_lib_three_way_comparison >= 201907L
 template <class Key, auto ThreeWay = std::compare_three_way{}>
 struct order_by {
     static_assert(std::is_trivially_copyable_v<Key>, "keys are copied as bytes");
@@ -60,6 +68,20 @@ struct order_by {
         return order > 0 ? TARN_CMP_GREATER : order < 0 ? TARN_CMP_LESS : TARN_CMP_EQUAL;
     }
 };
+#else
+template <class Key>
+struct order_by {
+    static_assert(std::is_trivially_copyable_v<Key>, "keys are copied as bytes");
+    static std::uint32_t compare(const void *tree_side, const void *probe) noexcept {
+        Key tree_key, probe_key;
+        std::memcpy(&tree_key, tree_side, sizeof(Key));
+        std::memcpy(&probe_key, probe, sizeof(Key));
+        return tree_key < probe_key   ? TARN_CMP_LESS
+               : probe_key < tree_key ? TARN_CMP_GREATER
+                                      : TARN_CMP_EQUAL;
+    }
+};
+#endif
 
 namespace detail {
 
@@ -92,10 +114,12 @@ inline std::size_t offset_of() noexcept {
                        reinterpret_cast<const unsigned char *>(&probe.record));
 }
 
+// Whether Order has a static compare usable as a tarn_compare_fn.
+template <class Order, class = void>
+struct has_compare : std::false_type {};
 template <class Order>
-concept has_compare = requires {
-    { &Order::compare } -> std::convertible_to<tarn_compare_fn>;
-};
+struct has_compare<Order, std::void_t<decltype(&Order::compare)>>
+    : std::is_convertible<decltype(&Order::compare), tarn_compare_fn> {};
 
 template <class Order>
 inline tarn_compare_fn compare_of() noexcept {
@@ -123,7 +147,7 @@ class tree {
     static_assert(std::is_trivially_copyable_v<key_type>,
                   "the key is compared and saved as plain bytes");
     static_assert(sizeof(key_type) <= TARN_MAX_KEY_LEN, "keys are at most 140 bytes");
-    static_assert(std::is_same_v<Order, bytewise> || detail::has_compare<Order>,
+    static_assert(std::is_same_v<Order, bytewise> || detail::has_compare<Order>::value,
                   "an order is a type with a static tarn_compare_fn named compare");
 
     // Record and node addresses of the same record, for mixing in C calls.
@@ -173,6 +197,38 @@ class tree {
     // Unlinks record; does nothing when it is not linked. It must not be
     // linked in another tree.
     void erase(Record &record) noexcept { tarn_delete(&head_, node_of(record)); }
+
+    // Unlinks every record in O(n), without rebalancing or comparing: each
+    // record is left as erase leaves it (in_tree 0, NULL links, balance as
+    // it was) and the tree empty, ready for new records.
+    void clear() noexcept {
+        clear_and_dispose([](Record &) noexcept {});
+    }
+    // As clear(), handing each record to dispose(Record &) after unlinking
+    // it, in no particular order, so dispose may free it. The tree already
+    // reads as empty while dispose runs. dispose must not throw.
+    template <class Dispose>
+    void clear_and_dispose(Dispose dispose) noexcept {
+        tarn_node *node = head_.root;
+        head_.root = nullptr;
+        head_.count = 0;
+        // Post-order without a stack: descend to a leaf, cut it off its
+        // parent, carry on from the parent.
+        while (node) {
+            if (node->left) {
+                node = node->left;
+            } else if (node->right) {
+                node = node->right;
+            } else {
+                tarn_node *parent = node->parent;
+                if (parent) (parent->left == node ? parent->left : parent->right) = nullptr;
+                node->in_tree = 0;
+                node->parent = nullptr;
+                dispose(*record_at(node));
+                node = parent;
+            }
+        }
+    }
 
     std::size_t size() const noexcept { return std::size_t(head_.count); }
     bool empty() const noexcept { return head_.root == nullptr; }
@@ -265,6 +321,7 @@ class tree<Record, Node, Key, Order>::node_iterator : private Step {
         return before;
     }
     bool operator==(const node_iterator &other) const noexcept { return node_ == other.node_; }
+    bool operator!=(const node_iterator &other) const noexcept { return node_ != other.node_; }
 
     tarn_node *node() const noexcept { return node_; }
 
