@@ -1,17 +1,16 @@
-// Differential fuzzer: turns its input into calls on two trees (narrow keys
-// of 1, 2, 4, 5 or 8 bytes, and 16-byte keys), a replica of the first and
-// four cursors; checks every answer against an ordered model and the whole
-// tree after every change, and aborts naming the call on a mismatch. A
-// libFuzzer target with clang, or a replay program with any compiler
+// Differential fuzzer: turns its input into calls on a tree, a replica of
+// it and four cursors; checks every answer against an ordered model and the
+// whole tree after every change, and aborts naming the call on a mismatch.
+// A libFuzzer target with clang, or a replay program with any compiler
 // (replay.cpp).
 //
-// Input: a configuration byte (low nibble: each tree's comparison, high
-// nibble: the narrow key's length and the wild-code salt), then four-byte
-// operations: opcode, selector (tree, view or cursor in the low bits, flags
-// above), two operands. A key is a byte v, encoded in each tree's layout and
-// ordered by the tree's rank(v). The wild comparison answers some pairs with
-// codes outside 0..2; there only what still holds is checked (shape, links,
-// count, in_tree, answers being linked nodes, steps through links).
+// Input: a configuration byte (the comparison, the key's length and place,
+// the wild-code salt), then four-byte operations: opcode, selector (view or
+// cursor in the low bits, flags above), two operands. A key is a byte v,
+// encoded in the tree's layout and ordered by rank(v). The wild comparison
+// answers some pairs with codes outside 0..2; there only what still holds is
+// checked (shape, links, count, in_tree, answers being linked nodes, steps
+// through links).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -27,31 +26,29 @@ namespace {
 // ---- Records, keys and orders ----------------------------------------------
 
 struct Rec {
-    bool linked;      // the model: whether the tree holds this record
-    uint8_t wide[16]; // the wide tree's key: before the node, unaligned
+    bool linked;        // the model: whether the tree holds this record
+    uint8_t before[16]; // a key before the node, unaligned
     tarn_node node;
-    uint8_t narrow[8]; // the narrow tree's key, after the node
+    uint8_t after[8]; // or one after it
 };
 constexpr uint64_t kNodeOffset = offsetof(Rec, node);
 constexpr size_t kPool = 320; // more records than keys: duplicates happen
 
-enum Width { Narrow, Wide };
 enum Order { Bytes, Contract, Wild };
 constexpr const char *kOrderName[] = {"byte-wise", "contract", "wild"};
 
-Order g_order[2];   // of each tree, by width
+Order g_order;      // of the tree
 uint32_t g_salt;    // picks which pairs get wild codes
-size_t g_narrow;    // the narrow tree's key length
+size_t g_length;    // of its keys: 1, 2, 4, 5 (memcmp), 8 or 16
+bool g_before;      // whether they lie before the node
 uint32_t g_extra;   // what tarn_lookup_exact must hand through
 uint64_t g_calls;   // comparator calls so far
 size_t g_op;        // operations decoded so far
 const char *g_call; // the call under test, for messages
 
 [[noreturn]] void fail(const char *what, int line) {
-    std::fprintf(
-        stderr,
-        "tarn_fuzz: %s: %s (harness line %d, operation %zu, narrow %zu bytes %s, wide %s)\n",
-        g_call, what, line, g_op, g_narrow, kOrderName[g_order[Narrow]], kOrderName[g_order[Wide]]);
+    std::fprintf(stderr, "tarn_fuzz: %s: %s (harness line %d, operation %zu, %zu-byte %s keys)\n",
+                 g_call, what, line, g_op, g_length, kOrderName[g_order]);
     std::abort();
 }
 #define EXPECT(cond) ((cond) ? void(0) : fail("expected " #cond, __LINE__))
@@ -63,90 +60,75 @@ Rec *rec_of(const void *node) {
 }
 tarn_node *node_of(Rec *r) { return r ? &r->node : nullptr; }
 
-uint64_t key_length(Width w) { return w == Narrow ? g_narrow : 16; }
-
-// A key value's high nibble leads the key (of a wide key: its first half)
+// A key value's high nibble leads the key (a 16-byte key: its first half)
 // and its low nibble ends it; filler bytes between make every byte of a
 // word decide, and both halves of a 16-byte key.
-void encode(Width w, uint8_t v, uint8_t *key) {
-    size_t length = key_length(w), high = w == Wide ? 7 : 0;
-    if (length == 1) return void(*key = v);
-    std::memcpy(key, "<<<<<<<\0\xC3\xC3\xC3\xC3\xC3\xC3\xC3", length);
-    key[high] = uint8_t(v >> 4), key[length - 1] = uint8_t(v & 15);
+void encode(uint8_t v, uint8_t *key) {
+    if (g_length == 1) return void(*key = v);
+    std::memcpy(key, "<<<<<<<\0\xC3\xC3\xC3\xC3\xC3\xC3\xC3", g_length);
+    key[g_length == 16 ? 7 : 0] = uint8_t(v >> 4), key[g_length - 1] = uint8_t(v & 15);
 }
-uint8_t decode(Width w, const void *key) {
+uint8_t decode(const void *key) {
     const auto *k = static_cast<const uint8_t *>(key);
-    size_t length = key_length(w), high = w == Wide ? 7 : 0;
-    return length == 1 ? k[0] : uint8_t(k[high] << 4 | k[length - 1]);
+    return g_length == 1 ? k[0] : uint8_t(k[g_length == 16 ? 7 : 0] << 4 | k[g_length - 1]);
 }
-uint8_t *key_of(Width w, Rec &r) { return w == Narrow ? r.narrow : r.wide; }
-uint8_t value(Width w, const Rec *r) { return decode(w, key_of(w, const_cast<Rec &>(*r))); }
-uint64_t key_offset(Width w) { return w == Narrow ? offsetof(Rec, narrow) : offsetof(Rec, wide); }
+uint8_t *key_of(Rec &r) { return g_before ? r.before : r.after; }
+uint8_t value(const Rec *r) { return decode(key_of(const_cast<Rec &>(*r))); }
 
-// Position of v in a tree's order. Byte-wise order is v's own; the
+// Position of v in the tree's order. Byte-wise order is v's own; the
 // comparators order by a permutation that byte-wise comparison gets wrong.
 // Every rank is its own inverse, so rank() also maps a rank back to its key.
-unsigned rank(Width w, uint8_t v) {
-    if (g_order[w] == Bytes) return v;
-    return w == Narrow ? v ^ 0xA5u : uint8_t(v << 4 | v >> 4);
+unsigned rank(uint8_t v) {
+    if (g_order == Bytes) return v;
+    return g_salt & 1 ? v ^ 0xA5u : uint8_t(v << 4 | v >> 4);
 }
 
 constexpr uint32_t kWildCodes[] = {3, 0xFFFFFFFFu, 0x80000000u, 7};
 
-uint32_t code(Width w, uint8_t tree_v, uint8_t probe_v) {
+uint32_t code(uint8_t tree_v, uint8_t probe_v) {
     g_calls++;
-    unsigned a = rank(w, tree_v), b = rank(w, probe_v);
-    if (g_order[w] == Wild && ((a * 7 + b * 13 + g_salt) & 15) == 0) return kWildCodes[(a + b) & 3];
+    unsigned a = rank(tree_v), b = rank(probe_v);
+    if (g_order == Wild && ((a * 7 + b * 13 + g_salt) & 15) == 0) return kWildCodes[(a + b) & 3];
     return a == b ? TARN_CMP_EQUAL : a > b ? TARN_CMP_GREATER : TARN_CMP_LESS;
 }
 
-// A tree's comparisons: of keys, of keys with tarn_lookup_exact's extra
+// The tree's comparisons: of keys, of keys with tarn_lookup_exact's extra
 // value, and of nodes (for the probe calls: both sides are node addresses).
 using Key = const void *;
-template <Width w>
-struct Compare {
-    static uint32_t keys(Key t, Key p) { return code(w, decode(w, t), decode(w, p)); }
-    static uint32_t exact(Key t, Key p, uint32_t x) { return EXPECT(x == g_extra), keys(t, p); }
-    static uint32_t nodes(Key t, Key p) {
-        return code(w, value(w, rec_of(t)), value(w, rec_of(p)));
-    }
-};
-constexpr tarn_compare_fn kCompareKeys[] = {Compare<Narrow>::keys, Compare<Wide>::keys};
-constexpr tarn_compare_exact_fn kCompareExact[] = {Compare<Narrow>::exact, Compare<Wide>::exact};
-constexpr tarn_compare_fn kCompareNodes[] = {Compare<Narrow>::nodes, Compare<Wide>::nodes};
+uint32_t compare_keys(Key t, Key p) { return code(decode(t), decode(p)); }
+uint32_t compare_exact(Key t, Key p, uint32_t x) {
+    return EXPECT(x == g_extra), compare_keys(t, p);
+}
+uint32_t compare_nodes(Key t, Key p) { return code(value(rec_of(t)), value(rec_of(p))); }
 
 // ---- Trees and their model -------------------------------------------------
 
 struct Tree {
-    Width width;
     tarn_head head;
     Rec pool[kPool];
     // In link order, as the check after the last change found them.
     std::vector<const tarn_node *> nodes;
 
-    bool ordered() const { return g_order[width] != Wild; }
-    unsigned rank_of(const Rec *r) const { return rank(width, value(width, r)); }
+    bool ordered() const { return g_order != Wild; }
+    unsigned rank_of(const Rec *r) const { return rank(value(r)); }
     void configure(bool by_node = false) {
-        bool bytes = g_order[width] == Bytes;
-        tarn_compare_fn fn = by_node ? kCompareNodes[width] : bytes ? nullptr : kCompareKeys[width];
-        EXPECT(tarn_init_new(&head, kNodeOffset, key_length(width), key_offset(width), fn,
-                             bytes ? nullptr : kCompareExact[width]) == 1);
+        bool bytes = g_order == Bytes;
+        tarn_compare_fn fn = by_node ? compare_nodes : bytes ? nullptr : compare_keys;
+        uint64_t key_offset = g_before ? offsetof(Rec, before) : offsetof(Rec, after);
+        EXPECT(tarn_init_new(&head, kNodeOffset, g_length, key_offset, fn,
+                             bytes ? nullptr : compare_exact) == 1);
     }
 };
 
-Tree g_trees[2];          // by width
-tarn_head g_replica;      // of the narrow tree
+Tree g_tree;
+tarn_head g_replica;      // of g_tree
 Rec g_probe;              // stands for a key in the probe calls; never linked
 Rec g_any;                // a model answer: any linked node, or none (wild trees)
 Rec *const kAny = &g_any; // its node: where out-parameters start, never an answer
 tarn_node *const kUnwritten = &g_any.node;
 
-// A descriptor as seen by a call: a tree, or the replica of the narrow one.
-struct View {
-    Tree &tree;
-    tarn_head *head;
-};
-View view(unsigned i) { return {g_trees[i & 1], i == 2 ? &g_replica : &g_trees[i].head}; } // i < 3
+// The descriptor a call is given: the tree's, or the replica.
+tarn_head *view(unsigned i) { return i & 1 ? &g_replica : &g_tree.head; }
 
 // Whether n is the node of a record of t that the model holds linked.
 bool linked_in(const Tree &t, const tarn_node *n) {
@@ -179,16 +161,15 @@ void check_tree(Tree &t) {
     for (const tarn_node *n : t.nodes) EXPECT(linked_in(t, n));
     for (size_t i = 1; t.ordered() && i < linked; i++)
         EXPECT(t.rank_of(rec_of(t.nodes[i - 1])) < t.rank_of(rec_of(t.nodes[i])));
-    bool narrow = &t == &g_trees[Narrow], empty = t.nodes.empty();
+    bool empty = t.nodes.empty();
     EXPECT(t.nodes.size() == linked && t.head.count == linked);
     EXPECT(tarn_verify_balance_factors(&t.head));
-    EXPECT(tarn_is_empty(&t.head) == empty && (!narrow || tarn_is_empty(&g_replica) == empty));
+    EXPECT(tarn_is_empty(&t.head) == empty && tarn_is_empty(&g_replica) == empty);
     if (empty || g_op % 4) return; // now and then: verification is slow to fuzz
     tarn_node *n = const_cast<tarn_node *>(t.nodes[g_op % linked]);
     uint32_t kept = n->balance;
     n->balance = (kept + 1 + g_op % 3) % 4;
-    EXPECT(!tarn_verify_balance_factors(&t.head) &&
-           (!narrow || !tarn_verify_balance_factors(&g_replica)));
+    EXPECT(!tarn_verify_balance_factors(&t.head) && !tarn_verify_balance_factors(&g_replica));
     n->balance = kept;
 }
 
@@ -226,22 +207,20 @@ void expect_answer(const Tree &t, const tarn_node *got, Rec *want) {
 
 struct Op {
     uint8_t sel, x, y; // selector and flags, two operands
-    Tree &tree() const { return g_trees[sel & 1]; }
-    View view() const { return ::view(sel % 3); }
 };
 
 size_t pick(uint8_t b) { return size_t(b) * kPool / 256; }
 
 // Now and then many inserts at once, to reach deep trees.
 void insert_op(const Op &o) {
-    Tree &t = o.tree();
+    Tree &t = g_tree;
     uint8_t v = o.y;
     for (unsigned n = o.sel >= 0xE0 ? o.sel % 32 * 2 : 1; n; n--, v = uint8_t(v * 37 + 11)) {
         size_t i = pick(o.x);
         while (t.pool[i].linked)
             if ((i = (i + 1) % kPool) == pick(o.x)) return; // every record is linked
         Rec &r = t.pool[i];
-        encode(t.width, v, key_of(t.width, r));
+        encode(v, key_of(r));
         bool fresh = !equal(t, t.rank_of(&r));
         int32_t got = CALL(tarn_insert, &t.head, &r.node);
         const tarn_node zero{};
@@ -254,7 +233,7 @@ void insert_op(const Op &o) {
 
 // Now and then many removals at once, to reach empty trees.
 void remove_op(const Op &o) {
-    Tree &t = o.tree();
+    Tree &t = g_tree;
     size_t stride = o.sel >= 0xC0 ? o.y % 7 + 1 : kPool;
     for (size_t i = pick(o.x) % stride; i < kPool; i += stride) {
         tarn_node &n = t.pool[i].node;
@@ -277,15 +256,15 @@ auto probe_call(Tree &t, bool refused, Call call) {
     return result;
 }
 
-void set_probe(uint8_t v) { encode(Narrow, v, g_probe.narrow), encode(Wide, v, g_probe.wide); }
+void set_probe(uint8_t v) { encode(v, key_of(g_probe)); }
 
 // Wild trees always pass out, which tells the node unlinked; elsewhere the
 // model does, and the check of the tree confirms it.
 void delete_probe_op(const Op &o) {
-    Tree &t = o.tree();
+    Tree &t = g_tree;
     bool refused = o.sel & 4 && !t.head.compare, with_out = !(o.sel & 8) || !t.ordered();
     set_probe(o.x);
-    Rec *want = refused ? nullptr : equal(t, rank(t.width, o.x));
+    Rec *want = refused ? nullptr : equal(t, rank(o.x));
     tarn_node *out = kUnwritten;
     int32_t got = probe_call(t, refused, [&] {
         return CALL(tarn_delete_node, &t.head, &g_probe.node, with_out ? &out : nullptr);
@@ -310,8 +289,7 @@ tarn_node *search_for_node(const tarn_head *h, Key probe) {
     EXPECT(tarn_search_for_node(h, probe, nullptr) == 0 && calls == g_calls);
     tarn_node *out = kUnwritten;
     int32_t stopped = tarn_search_for_node(h, probe, &out);
-    bool wild = g_order[h->key_length == 16] == Wild;
-    return stopped == (out != nullptr) || (wild && stopped == 1) ? out : kUnwritten;
+    return stopped == (out != nullptr) || (g_order == Wild && stopped == 1) ? out : kUnwritten;
 }
 
 // The calls that answer one key or probe with one node.
@@ -335,20 +313,20 @@ constexpr Query kQueries[] = {
 };
 
 // Every query on one key; a byte-wise NULL key (or a probe call without a
-// comparator) finds nothing. Probe calls start from a tree's own root, so
-// the replica's view asks the narrow tree itself.
+// comparator) finds nothing. Probe calls start from a descriptor's own
+// root, so the replica's view asks the tree itself.
 void query_op(const Op &o) {
-    View w = o.view();
-    Tree &t = w.tree;
+    Tree &t = g_tree;
+    tarn_head *h = view(o.sel);
     set_probe(o.x);
     g_extra = uint32_t(o.x) * 0x01000193u;
-    unsigned k = rank(t.width, o.x);
+    unsigned k = rank(o.x);
     for (const Query &q : kQueries) {
         g_call = q.name;
-        bool absent = o.sel & 4 && !(q.by_node ? t.head : *w.head).compare;
+        bool absent = o.sel & 4 && !(q.by_node ? t.head : *h).compare;
         tarn_node *got = q.by_node
                              ? probe_call(t, absent, [&] { return q.call(&t.head, &g_probe.node); })
-                             : q.call(w.head, absent ? nullptr : key_of(t.width, g_probe));
+                             : q.call(h, absent ? nullptr : key_of(g_probe));
         Rec *want = q.direction ? nearest(t, k, q.direction > 0, q.inclusive) : equal(t, k);
         expect_answer(t, got, absent ? nullptr : want);
     }
@@ -359,27 +337,24 @@ struct Cursor {
     Rec *holding;  // NULL: detached
     uint8_t saved; // the key value saved_key holds
 };
-Cursor g_cursors[4];
-View view_of(const Cursor &c) { return view(unsigned(&c - g_cursors) % 3); }
+Cursor g_cursors[4]; // even ones on the tree, odd ones on the replica
 
 void expect_cursor(const Cursor &c) {
-    Width w = view_of(c).tree.width;
     uint8_t key[16];
-    encode(w, c.saved, key);
-    EXPECT(c.it.current == node_of(c.holding) && !std::memcmp(c.it.saved_key, key, key_length(w)));
+    encode(c.saved, key);
+    EXPECT(c.it.current == node_of(c.holding) && !std::memcmp(c.it.saved_key, key, g_length));
 }
 
 // Bounds from two operand bytes: high a little above low (now and then just
 // below it: an inverted range) or, with the top two bits set, anywhere.
 struct Bounds {
-    Width w;
     uint8_t low, high, low_key[16], high_key[16];
-    Bounds(Width width, uint8_t a, uint8_t b) : w(width), low(a), high(b) {
-        if ((b & 0xC0) != 0xC0) high = uint8_t(rank(w, uint8_t(rank(w, a) + (b & 7) - 2)));
-        encode(w, low, low_key), encode(w, high, high_key);
+    Bounds(uint8_t a, uint8_t b) : low(a), high(b) {
+        if ((b & 0xC0) != 0xC0) high = uint8_t(rank(uint8_t(rank(a) + (b & 7) - 2)));
+        encode(low, low_key), encode(high, high_key);
     }
     bool within(const Rec *r) const {
-        uint32_t lo = code(w, value(w, r), low), hi = code(w, value(w, r), high);
+        uint32_t lo = code(value(r), low), hi = code(value(r), high);
         return (lo == TARN_CMP_EQUAL || lo == TARN_CMP_GREATER) &&
                (hi == TARN_CMP_EQUAL || hi == TARN_CMP_LESS);
     }
@@ -392,21 +367,22 @@ struct Bounds {
 void cursor_op(const Op &o) {
     enum Kind { InRange, Next, Previous, NextRecord, Yield, First, FirstInRange, Init };
     Cursor &c = g_cursors[o.sel & 3];
-    View w = view_of(c);
-    Tree &t = w.tree;
+    Tree &t = g_tree;
+    tarn_head *view_head = view(o.sel);
     auto kind = Kind(o.sel >> 2 & 7);
     bool other = o.sel & 32; // a NULL head for steps; the other first-node call
-    bool absent = o.sel & 64 && !w.head->compare, ranged = kind == InRange || kind == FirstInRange;
-    const tarn_head *head = other && kind <= Yield ? nullptr : w.head;
+    bool absent = o.sel & 64 && !view_head->compare,
+         ranged = kind == InRange || kind == FirstInRange;
+    const tarn_head *head = other && kind <= Yield ? nullptr : view_head;
     if (kind == Init) {
         EXPECT(CALL(tarn_init_iterator, head, &c.it) == 1);
         c.holding = nullptr;
-        if (o.sel & 128) c.saved = o.x, encode(t.width, o.x, c.it.saved_key); // start after it
+        if (o.sel & 128) c.saved = o.x, encode(o.x, c.it.saved_key); // start after it
         return expect_cursor(c);
     }
     if (kind == Yield) {
         CALL(tarn_pre_sched_yield, head, &c.it);
-        if (head && c.holding) c.saved = value(t.width, c.holding), c.holding = nullptr;
+        if (head && c.holding) c.saved = value(c.holding), c.holding = nullptr;
         return expect_cursor(c);
     }
 #ifdef TARN_CHECKED // the checked library stops a step from a node removed meanwhile
@@ -414,8 +390,8 @@ void cursor_op(const Op &o) {
 #endif
     // Bounds near the cursor now and then, so that they decide; a byte-wise
     // bound NULL now and then, which finds nothing.
-    uint8_t near = c.holding ? value(t.width, c.holding) : c.saved;
-    Bounds b(t.width, o.sel & 128 ? near : o.x, o.y);
+    uint8_t near = c.holding ? value(c.holding) : c.saved;
+    Bounds b(o.sel & 128 ? near : o.x, o.y);
     const void *low = absent && o.y & 16 ? nullptr : b.low_key;
     const void *high = absent && !(o.y & 16) ? nullptr : b.high_key;
     tarn_node **out = o.y & 8 ? nullptr : &c.it.current; // for the first-node calls
@@ -423,13 +399,13 @@ void cursor_op(const Op &o) {
     if (kind == First) {
         want = at(t, 0);
     } else if (kind == FirstInRange) {
-        want = nearest(t, rank(t.width, b.low), true, !other);
-        if (want && want != kAny && t.rank_of(want) > rank(t.width, b.high)) want = nullptr;
-        if (other && equal(t, rank(t.width, b.low))) want = equal(t, rank(t.width, b.low));
+        want = nearest(t, rank(b.low), true, !other);
+        if (want && want != kAny && t.rank_of(want) > rank(b.high)) want = nullptr;
+        if (other && equal(t, rank(b.low))) want = equal(t, rank(b.low));
     } else if (c.holding) {
         want = neighbour(t, c.holding, kind != Previous);
     } else if (head) {
-        want = nearest(t, rank(t.width, c.saved), kind != Previous, false);
+        want = nearest(t, rank(c.saved), kind != Previous, false);
     }
     if (kind == InRange && want && want != kAny && !b.within(want)) want = nullptr;
     if ((kind == InRange && !head) || (ranged && absent)) want = nullptr;
@@ -463,26 +439,17 @@ void cursor_op(const Op &o) {
 
 // ---- Set-up ------------------------------------------------------------------
 
-// tarn_init refuses an over-long key without writing, takes the longest,
-// and otherwise keeps
-// the tree: only the configuration changes, node_offset to 0. The replica
-// is then taken anew.
-void descriptor_op(const Op &o) {
-    Tree &t = o.tree();
-    tarn_head want = t.head;
-    EXPECT(CALL(tarn_init, &t.head, TARN_MAX_KEY_LEN + 1, 0, nullptr, nullptr) == 0);
-    EXPECT(std::memcmp(&want, &t.head, sizeof want) == 0);
-    EXPECT(CALL(tarn_init, &t.head, TARN_MAX_KEY_LEN, 0, nullptr, nullptr) == 1);
-    EXPECT(CALL(tarn_init, &t.head, key_length(t.width), key_offset(t.width), want.compare,
-                want.compare_exact) == 1);
-    want.node_offset = 0;
-    EXPECT(std::memcmp(&want, &t.head, sizeof want) == 0);
-    t.configure();
-    check_tree(t);
-    tarn_compare_fn keys = kCompareKeys[Narrow]; // a callback even over a byte-wise tree
-    want = g_trees[Narrow].head;
-    CALL(tarn_replicate_head_node, &g_trees[Narrow].head, &g_replica, keys);
-    want.origin = &g_trees[Narrow].head, want.compare = keys, want.flags |= TARN_HEAD_REPLICA;
+// tarn_init refuses an over-long key without writing and takes the longest;
+// the replica is taken anew, with a comparator even over a byte-wise tree.
+void descriptor_op(const Op &) {
+    tarn_head want = g_tree.head;
+    EXPECT(CALL(tarn_init, &g_tree.head, TARN_MAX_KEY_LEN + 1, 0, nullptr, nullptr) == 0);
+    EXPECT(std::memcmp(&want, &g_tree.head, sizeof want) == 0);
+    EXPECT(CALL(tarn_init, &g_tree.head, TARN_MAX_KEY_LEN, 0, nullptr, nullptr) == 1);
+    g_tree.configure();
+    want = g_tree.head;
+    CALL(tarn_replicate_head_node, &g_tree.head, &g_replica, compare_keys);
+    want.origin = &g_tree.head, want.compare = compare_keys, want.flags |= TARN_HEAD_REPLICA;
     EXPECT(std::memcmp(&want, &g_replica, sizeof want) == 0);
 }
 
@@ -498,26 +465,22 @@ constexpr Handler kSchedule[32] = {
 
 void run(const uint8_t *data, size_t size) {
     uint8_t config = size ? data[0] : 0;
-    g_order[Narrow] = Order((config & 15) % 3);
-    g_order[Wide] = Order((config & 15) / 3 % 3);
+    constexpr size_t kLengths[] = {1, 2, 4, 8, 16, 5}; // 5: compared by memcmp
+    g_order = Order(config % 3);
+    g_length = kLengths[config / 3 % 6];
+    g_before = g_length == 16 || config & 0x80;
     g_salt = config >> 4;
-    g_narrow = size_t(1) << (config >> 4) % 4;
-    if (config >> 4 == 15) g_narrow = 5; // compared by memcmp
     g_op = 0;
-    for (Width w : {Narrow, Wide}) {
-        Tree &t = g_trees[w];
-        t.width = w;
-        std::memset(static_cast<void *>(t.pool), 0, sizeof t.pool);
-        std::memset(&t.head, 0xEE, sizeof t.head); // set-up must zero it
-        t.head.root = nullptr;
-        t.configure();
-        if (w == Narrow) tarn_replicate_head_node(&t.head, &g_replica, nullptr); // set up first
-        check_tree(t);
-    }
+    Tree &t = g_tree;
+    std::memset(static_cast<void *>(t.pool), 0, sizeof t.pool);
+    std::memset(&t.head, 0xEE, sizeof t.head); // set-up must zero it
+    t.head.root = nullptr;
+    t.configure();
     descriptor_op({0, 0, 0});
+    check_tree(t);
     for (Cursor &c : g_cursors) {
         std::memset(&c, 0, sizeof c);
-        encode(view_of(c).tree.width, 0, c.it.saved_key);
+        encode(0, c.it.saved_key);
     }
     for (size_t at = 1; at < size; at += 4) {
         g_op++;
