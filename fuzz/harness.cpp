@@ -101,50 +101,44 @@ uint32_t compare_exact(Key t, Key p, uint32_t x) {
 }
 uint32_t compare_nodes(Key t, Key p) { return code(value(rec_of(t)), value(rec_of(p))); }
 
-// ---- Trees and their model -------------------------------------------------
+// ---- The tree and its model --------------------------------------------------
 
-struct Tree {
-    tarn_head head;
-    Rec pool[kPool];
-    // In link order, as the check after the last change found them.
-    std::vector<const tarn_node *> nodes;
+tarn_head g_head; // of the tree under test
+Rec g_pool[kPool];
+std::vector<const tarn_node *> g_nodes; // in link order, as the last check found them
 
-    bool ordered() const { return g_order != Wild; }
-    unsigned rank_of(const Rec *r) const { return rank(value(r)); }
-    void configure(bool by_node = false) {
-        bool bytes = g_order == Bytes;
-        tarn_compare_fn fn = by_node ? compare_nodes : bytes ? nullptr : compare_keys;
-        uint64_t key_offset = g_before ? offsetof(Rec, before) : offsetof(Rec, after);
-        EXPECT(tarn_init_new(&head, kNodeOffset, g_length, key_offset, fn,
-                             bytes ? nullptr : compare_exact) == 1);
-    }
-};
-
-Tree g_tree;
-tarn_head g_replica;      // of g_tree
+bool ordered() { return g_order != Wild; }
+unsigned rank_of(const Rec *r) { return rank(value(r)); }
+void configure(bool by_node = false) {
+    bool bytes = g_order == Bytes;
+    tarn_compare_fn fn = by_node ? compare_nodes : bytes ? nullptr : compare_keys;
+    uint64_t key_offset = g_before ? offsetof(Rec, before) : offsetof(Rec, after);
+    EXPECT(tarn_init_new(&g_head, kNodeOffset, g_length, key_offset, fn,
+                         bytes ? nullptr : compare_exact) == 1);
+}
+tarn_head g_replica;      // of the tree
 Rec g_probe;              // stands for a key in the probe calls; never linked
 Rec g_any;                // a model answer: any linked node, or none (wild trees)
 Rec *const kAny = &g_any; // its node: where out-parameters start, never an answer
 tarn_node *const kUnwritten = &g_any.node;
 
 // The descriptor a call is given: the tree's, or the replica.
-tarn_head *view(unsigned i) { return i & 1 ? &g_replica : &g_tree.head; }
+tarn_head *view(unsigned i) { return i & 1 ? &g_replica : &g_head; }
 
-// Whether n is the node of a record of t that the model holds linked.
-bool linked_in(const Tree &t, const tarn_node *n) {
-    uintptr_t at = reinterpret_cast<uintptr_t>(n) - reinterpret_cast<uintptr_t>(&t.pool[0].node);
+// Whether n is the node of a record that the model holds linked.
+bool linked_in(const tarn_node *n) {
+    uintptr_t at = reinterpret_cast<uintptr_t>(n) - reinterpret_cast<uintptr_t>(&g_pool[0].node);
     return at % sizeof(Rec) == 0 && at / sizeof(Rec) < kPool && rec_of(n)->linked;
 }
 
 // Height of n's subtree, whose links, in_tree and balance codes must be
-// sound; appends its nodes in link order. 100 levels mean a cycle.
-int checked_height(const tarn_node *n, const tarn_node *parent, int depth,
-                   std::vector<const tarn_node *> &nodes) {
+// sound; appends its nodes to g_nodes in link order. 100 levels mean a cycle.
+int checked_height(const tarn_node *n, const tarn_node *parent, int depth) {
     if (!n) return 0;
     EXPECT(depth <= 100 && n->parent == parent && n->in_tree == 1);
-    int left = checked_height(n->left, n, depth + 1, nodes);
-    nodes.push_back(n);
-    int right = checked_height(n->right, n, depth + 1, nodes);
+    int left = checked_height(n->left, n, depth + 1);
+    g_nodes.push_back(n);
+    int right = checked_height(n->right, n, depth + 1);
     EXPECT(left - right <= 1 && right - left <= 1);
     EXPECT(n->balance == (left > right ? TARN_BAL_LH : right > left ? TARN_BAL_RH : TARN_BAL_EQ));
     return std::max(left, right) + 1;
@@ -153,54 +147,54 @@ int checked_height(const tarn_node *n, const tarn_node *parent, int depth,
 // After every change: the whole tree, its order and count, in_tree of every
 // record, and the nodes linked being those the model holds. Verification
 // must pass, and fail with one balance code damaged.
-void check_tree(Tree &t) {
-    t.nodes.clear();
-    checked_height(t.head.root, nullptr, 1, t.nodes);
+void check_tree() {
+    g_nodes.clear();
+    checked_height(g_head.root, nullptr, 1);
     size_t linked = 0;
-    for (const Rec &r : t.pool) linked += r.linked, EXPECT(r.node.in_tree == r.linked);
-    for (const tarn_node *n : t.nodes) EXPECT(linked_in(t, n));
-    for (size_t i = 1; t.ordered() && i < linked; i++)
-        EXPECT(t.rank_of(rec_of(t.nodes[i - 1])) < t.rank_of(rec_of(t.nodes[i])));
-    bool empty = t.nodes.empty();
-    EXPECT(t.nodes.size() == linked && t.head.count == linked);
-    EXPECT(tarn_verify_balance_factors(&t.head));
-    EXPECT(tarn_is_empty(&t.head) == empty && tarn_is_empty(&g_replica) == empty);
+    for (const Rec &r : g_pool) linked += r.linked, EXPECT(r.node.in_tree == r.linked);
+    for (const tarn_node *n : g_nodes) EXPECT(linked_in(n));
+    for (size_t i = 1; ordered() && i < linked; i++)
+        EXPECT(rank_of(rec_of(g_nodes[i - 1])) < rank_of(rec_of(g_nodes[i])));
+    bool empty = g_nodes.empty();
+    EXPECT(g_nodes.size() == linked && g_head.count == linked);
+    EXPECT(tarn_verify_balance_factors(&g_head));
+    EXPECT(tarn_is_empty(&g_head) == empty && tarn_is_empty(&g_replica) == empty);
     if (empty || g_op % 4) return; // now and then: verification is slow to fuzz
-    tarn_node *n = const_cast<tarn_node *>(t.nodes[g_op % linked]);
+    tarn_node *n = const_cast<tarn_node *>(g_nodes[g_op % linked]);
     uint32_t kept = n->balance;
     n->balance = (kept + 1 + g_op % 3) % 4;
-    EXPECT(!tarn_verify_balance_factors(&t.head) && !tarn_verify_balance_factors(&g_replica));
+    EXPECT(!tarn_verify_balance_factors(&g_head) && !tarn_verify_balance_factors(&g_replica));
     n->balance = kept;
 }
 
 // The record at position i in link order, NULL outside the tree.
-Rec *at(const Tree &t, ptrdiff_t i) {
-    return i >= 0 && size_t(i) < t.nodes.size() ? rec_of(t.nodes[size_t(i)]) : nullptr;
+Rec *at(ptrdiff_t i) {
+    return i >= 0 && size_t(i) < g_nodes.size() ? rec_of(g_nodes[size_t(i)]) : nullptr;
 }
 
 // The model's answer for rank k: the nearest node at or beyond k in
 // direction `forward`, strictly beyond it unless `inclusive`.
-Rec *nearest(const Tree &t, unsigned k, bool forward, bool inclusive) {
-    if (!t.ordered()) return kAny;
+Rec *nearest(unsigned k, bool forward, bool inclusive) {
+    if (!ordered()) return kAny;
     unsigned bound = k + (forward != inclusive);
-    auto below = [&](const tarn_node *n) { return t.rank_of(rec_of(n)) < bound; };
-    auto i = std::partition_point(t.nodes.begin(), t.nodes.end(), below) - t.nodes.begin();
-    return at(t, forward ? i : i - 1);
+    auto below = [&](const tarn_node *n) { return rank_of(rec_of(n)) < bound; };
+    auto i = std::partition_point(g_nodes.begin(), g_nodes.end(), below) - g_nodes.begin();
+    return at(forward ? i : i - 1);
 }
-Rec *equal(const Tree &t, unsigned k) {
-    Rec *r = nearest(t, k, true, true);
-    return r == kAny || (r && t.rank_of(r) == k) ? r : nullptr;
+Rec *equal(unsigned k) {
+    Rec *r = nearest(k, true, true);
+    return r == kAny || (r && rank_of(r) == k) ? r : nullptr;
 }
 
 // The in-order neighbour of a node a cursor holds: links alone decide, so
 // this holds under any comparison. An unlinked node has NULL links.
-Rec *neighbour(const Tree &t, const Rec *held, bool forward) {
-    auto i = std::find(t.nodes.begin(), t.nodes.end(), &held->node) - t.nodes.begin();
-    return size_t(i) == t.nodes.size() ? nullptr : at(t, forward ? i + 1 : i - 1);
+Rec *neighbour(const Rec *held, bool forward) {
+    auto i = std::find(g_nodes.begin(), g_nodes.end(), &held->node) - g_nodes.begin();
+    return size_t(i) == g_nodes.size() ? nullptr : at(forward ? i + 1 : i - 1);
 }
 
-void expect_answer(const Tree &t, const tarn_node *got, Rec *want) {
-    EXPECT(want == kAny ? !got || linked_in(t, got) : got == node_of(want));
+void expect_answer(const tarn_node *got, Rec *want) {
+    EXPECT(want == kAny ? !got || linked_in(got) : got == node_of(want));
 }
 
 // ---- Operations ------------------------------------------------------------
@@ -213,35 +207,33 @@ size_t pick(uint8_t b) { return size_t(b) * kPool / 256; }
 
 // Now and then many inserts at once, to reach deep trees.
 void insert_op(const Op &o) {
-    Tree &t = g_tree;
     uint8_t v = o.y;
     for (unsigned n = o.sel >= 0xE0 ? o.sel % 32 * 2 : 1; n; n--, v = uint8_t(v * 37 + 11)) {
         size_t i = pick(o.x);
-        while (t.pool[i].linked)
+        while (g_pool[i].linked)
             if ((i = (i + 1) % kPool) == pick(o.x)) return; // every record is linked
-        Rec &r = t.pool[i];
+        Rec &r = g_pool[i];
         encode(v, key_of(r));
-        bool fresh = !equal(t, t.rank_of(&r));
-        int32_t got = CALL(tarn_insert, &t.head, &r.node);
+        bool fresh = !equal(rank_of(&r));
+        int32_t got = CALL(tarn_insert, &g_head, &r.node);
         const tarn_node zero{};
-        EXPECT((got == 1 || got == 0) && (!t.ordered() || got == fresh));
+        EXPECT((got == 1 || got == 0) && (!ordered() || got == fresh));
         EXPECT(got || std::memcmp(&r.node, &zero, sizeof zero) == 0); // zeroed, then refused
         r.linked = got;
-        check_tree(t);
+        check_tree();
     }
 }
 
 // Now and then many removals at once, to reach empty trees.
 void remove_op(const Op &o) {
-    Tree &t = g_tree;
     size_t stride = o.sel >= 0xC0 ? o.y % 7 + 1 : kPool;
     for (size_t i = pick(o.x) % stride; i < kPool; i += stride) {
-        tarn_node &n = t.pool[i].node;
-        if (stride != kPool && !t.pool[i].linked) continue;
-        CALL(tarn_delete, &t.head, &n);
-        t.pool[i].linked = false;
+        tarn_node &n = g_pool[i].node;
+        if (stride != kPool && !g_pool[i].linked) continue;
+        CALL(tarn_delete, &g_head, &n);
+        g_pool[i].linked = false;
         EXPECT(!n.in_tree && !n.left && !n.right && !n.parent);
-        check_tree(t);
+        check_tree();
     }
 }
 
@@ -249,10 +241,10 @@ void remove_op(const Op &o) {
 // re-initialisation that keeps the nodes and undone afterwards. A refused
 // call leaves a byte-wise tree without a comparator.
 template <class Call>
-auto probe_call(Tree &t, bool refused, Call call) {
-    if (!refused) t.configure(true);
+auto probe_call(bool refused, Call call) {
+    if (!refused) configure(true);
     auto result = call();
-    t.configure();
+    configure();
     return result;
 }
 
@@ -261,19 +253,18 @@ void set_probe(uint8_t v) { encode(v, key_of(g_probe)); }
 // Wild trees always pass out, which tells the node unlinked; elsewhere the
 // model does, and the check of the tree confirms it.
 void delete_probe_op(const Op &o) {
-    Tree &t = g_tree;
-    bool refused = o.sel & 4 && !t.head.compare, with_out = !(o.sel & 8) || !t.ordered();
+    bool refused = o.sel & 4 && !g_head.compare, with_out = !(o.sel & 8) || !ordered();
     set_probe(o.x);
-    Rec *want = refused ? nullptr : equal(t, rank(o.x));
+    Rec *want = refused ? nullptr : equal(rank(o.x));
     tarn_node *out = kUnwritten;
-    int32_t got = probe_call(t, refused, [&] {
-        return CALL(tarn_delete_node, &t.head, &g_probe.node, with_out ? &out : nullptr);
+    int32_t got = probe_call(refused, [&] {
+        return CALL(tarn_delete_node, &g_head, &g_probe.node, with_out ? &out : nullptr);
     });
     Rec *gone = with_out ? rec_of(out) : want;
-    expect_answer(t, node_of(gone), want);
-    EXPECT(got == (gone != nullptr) || (!t.ordered() && got == 1));
+    expect_answer(node_of(gone), want);
+    EXPECT(got == (gone != nullptr) || (!ordered() && got == 1));
     if (gone) gone->linked = false;
-    check_tree(t);
+    check_tree();
 }
 
 tarn_node *lookup_exact(const tarn_head *h, Key k) { return tarn_lookup_exact(h, k, g_extra); }
@@ -316,19 +307,18 @@ constexpr Query kQueries[] = {
 // comparator) finds nothing. Probe calls start from a descriptor's own
 // root, so the replica's view asks the tree itself.
 void query_op(const Op &o) {
-    Tree &t = g_tree;
     tarn_head *h = view(o.sel);
     set_probe(o.x);
     g_extra = uint32_t(o.x) * 0x01000193u;
     unsigned k = rank(o.x);
     for (const Query &q : kQueries) {
         g_call = q.name;
-        bool absent = o.sel & 4 && !(q.by_node ? t.head : *h).compare;
+        bool absent = o.sel & 4 && !(q.by_node ? g_head : *h).compare;
         tarn_node *got = q.by_node
-                             ? probe_call(t, absent, [&] { return q.call(&t.head, &g_probe.node); })
+                             ? probe_call(absent, [&] { return q.call(&g_head, &g_probe.node); })
                              : q.call(h, absent ? nullptr : key_of(g_probe));
-        Rec *want = q.direction ? nearest(t, k, q.direction > 0, q.inclusive) : equal(t, k);
-        expect_answer(t, got, absent ? nullptr : want);
+        Rec *want = q.direction ? nearest(k, q.direction > 0, q.inclusive) : equal(k);
+        expect_answer(got, absent ? nullptr : want);
     }
 }
 
@@ -367,7 +357,6 @@ struct Bounds {
 void cursor_op(const Op &o) {
     enum Kind { InRange, Next, Previous, NextRecord, Yield, First, FirstInRange, Init };
     Cursor &c = g_cursors[o.sel & 3];
-    Tree &t = g_tree;
     tarn_head *view_head = view(o.sel);
     auto kind = Kind(o.sel >> 2 & 7);
     bool other = o.sel & 32; // a NULL head for steps; the other first-node call
@@ -397,15 +386,15 @@ void cursor_op(const Op &o) {
     tarn_node **out = o.y & 8 ? nullptr : &c.it.current; // for the first-node calls
     Rec *want = nullptr;
     if (kind == First) {
-        want = at(t, 0);
+        want = at(0);
     } else if (kind == FirstInRange) {
-        want = nearest(t, rank(b.low), true, !other);
-        if (want && want != kAny && t.rank_of(want) > rank(b.high)) want = nullptr;
-        if (other && equal(t, rank(b.low))) want = equal(t, rank(b.low));
+        want = nearest(rank(b.low), true, !other);
+        if (want && want != kAny && rank_of(want) > rank(b.high)) want = nullptr;
+        if (other && equal(rank(b.low))) want = equal(rank(b.low));
     } else if (c.holding) {
-        want = neighbour(t, c.holding, kind != Previous);
+        want = neighbour(c.holding, kind != Previous);
     } else if (head) {
-        want = nearest(t, rank(c.saved), kind != Previous, false);
+        want = nearest(rank(c.saved), kind != Previous, false);
     }
     if (kind == InRange && want && want != kAny && !b.within(want)) want = nullptr;
     if ((kind == InRange && !head) || (ranged && absent)) want = nullptr;
@@ -431,7 +420,7 @@ void cursor_op(const Op &o) {
         got = other ? CALL(tarn_get_first_node_in_range2, head, low, high, out)
                     : CALL(tarn_get_first_node_in_range, head, low, high, out);
     }
-    expect_answer(t, got, want);
+    expect_answer(got, want);
     bool stores = kind < First ? got || c.holding || ranged : out && (got || ranged);
     if (stores) c.holding = rec_of(got);
     expect_cursor(c);
@@ -442,14 +431,14 @@ void cursor_op(const Op &o) {
 // tarn_init refuses an over-long key without writing and takes the longest;
 // the replica is taken anew, with a comparator even over a byte-wise tree.
 void descriptor_op(const Op &) {
-    tarn_head want = g_tree.head;
-    EXPECT(CALL(tarn_init, &g_tree.head, TARN_MAX_KEY_LEN + 1, 0, nullptr, nullptr) == 0);
-    EXPECT(std::memcmp(&want, &g_tree.head, sizeof want) == 0);
-    EXPECT(CALL(tarn_init, &g_tree.head, TARN_MAX_KEY_LEN, 0, nullptr, nullptr) == 1);
-    g_tree.configure();
-    want = g_tree.head;
-    CALL(tarn_replicate_head_node, &g_tree.head, &g_replica, compare_keys);
-    want.origin = &g_tree.head, want.compare = compare_keys, want.flags |= TARN_HEAD_REPLICA;
+    tarn_head want = g_head;
+    EXPECT(CALL(tarn_init, &g_head, TARN_MAX_KEY_LEN + 1, 0, nullptr, nullptr) == 0);
+    EXPECT(std::memcmp(&want, &g_head, sizeof want) == 0);
+    EXPECT(CALL(tarn_init, &g_head, TARN_MAX_KEY_LEN, 0, nullptr, nullptr) == 1);
+    configure();
+    want = g_head;
+    CALL(tarn_replicate_head_node, &g_head, &g_replica, compare_keys);
+    want.origin = &g_head, want.compare = compare_keys, want.flags |= TARN_HEAD_REPLICA;
     EXPECT(std::memcmp(&want, &g_replica, sizeof want) == 0);
 }
 
@@ -471,13 +460,12 @@ void run(const uint8_t *data, size_t size) {
     g_before = g_length == 16 || config & 0x80;
     g_salt = config >> 4;
     g_op = 0;
-    Tree &t = g_tree;
-    std::memset(static_cast<void *>(t.pool), 0, sizeof t.pool);
-    std::memset(&t.head, 0xEE, sizeof t.head); // set-up must zero it
-    t.head.root = nullptr;
-    t.configure();
+    std::memset(static_cast<void *>(g_pool), 0, sizeof g_pool);
+    std::memset(&g_head, 0xEE, sizeof g_head); // set-up must zero it
+    g_head.root = nullptr;
+    configure();
     descriptor_op({0, 0, 0});
-    check_tree(t);
+    check_tree();
     for (Cursor &c : g_cursors) {
         std::memset(&c, 0, sizeof c);
         encode(0, c.it.saved_key);
