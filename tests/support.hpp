@@ -1,6 +1,5 @@
-// Test support for the hand-written tables: a perfect tree of seven records
-// (keys 10, 20, ... 70, 40 at the root) and a comparator whose codes a test
-// scripts. Answers under the contract are the differential harness's job.
+// The hand-written tables' tree of seven records (keys 10, 20, ... 70, 40 at
+// the root) and a comparator whose codes a test scripts.
 #pragma once
 
 #include <gtest/gtest.h>
