@@ -33,9 +33,7 @@ Script g_script;
 
 uint32_t scripted(uint8_t tree, uint8_t probe) {
     std::vector<uint32_t> &next = g_script.sequence;
-    uint32_t code = tree == probe  ? TARN_CMP_EQUAL
-                    : tree > probe ? TARN_CMP_GREATER
-                                   : TARN_CMP_LESS;
+    uint32_t code = tree == probe ? 0 : tree > probe ? TARN_CMP_GREATER : TARN_CMP_LESS;
     if (g_script.every >= 0) code = uint32_t(g_script.every);
     if (auto it = g_script.at.find(tree); it != g_script.at.end()) code = it->second;
     if (!next.empty()) code = next.front(), next.erase(next.begin());
@@ -44,6 +42,7 @@ uint32_t scripted(uint8_t tree, uint8_t probe) {
 uint32_t by_key(const void *tree, const void *probe) {
     return scripted(*static_cast<const uint8_t *>(tree), *static_cast<const uint8_t *>(probe));
 }
+uint32_t by_key_exact(const void *tree, const void *probe, uint32_t) { return by_key(tree, probe); }
 uint32_t by_node(const void *tree, const void *probe) {
     return scripted(static_cast<const Rec *>(tree)->key, static_cast<const Rec *>(probe)->key);
 }
@@ -59,10 +58,7 @@ struct Sevens {
         for (int k = 0; k < 256; k++) recs[k].key = uint8_t(k);
         for (int k : {40, 20, 60, 10, 30, 50, 70}) tarn_insert(&head, node(k));
         head.compare = compare;
-        if (compare)
-            head.compare_exact = [](const void *t, const void *p, uint32_t) {
-                return by_key(t, p);
-            };
+        head.compare_exact = compare ? by_key_exact : nullptr;
     }
     tarn_node *node(int key) { return &recs[key].node; }
     static int key(const tarn_node *n) { return n ? reinterpret_cast<const Rec *>(n)->key : -1; }

@@ -61,10 +61,8 @@ TEST(Threads, ScansYieldToWritersAndSeeEveryKeyLinkedThroughout) {
         std::mt19937 rng(seed);
         for (uint32_t i = 0; i < kScansEach; i++) {
             uint32_t low = rng() % kKeys, high = low + rng() % (kKeys - low);
-            if (i % 2)
-                scan(s, s.tree.scan(low, high), low, high, rng);
-            else
-                scan(s, s.tree.scan(), 0, kKeys - 1, rng);
+            i % 2 ? scan(s, s.tree.scan(low, high), low, high, rng)
+                  : scan(s, s.tree.scan(), 0, kKeys - 1, rng);
         }
         s.scanning--;
     };
