@@ -1,5 +1,10 @@
-// A program for the gdb printers' test: stopped in stop_here() with a tree
-// of five records and a replica of it ordered by another comparator.
+// A tree to look at in gdb: five records and a replica of the tree ordered
+// by another comparator, all in place when the program reaches stop_here().
+//
+//     gdb build/examples/tarn_debugger -ex 'break stop_here' -ex run
+//     (gdb) print tree
+//
+// The gdb_printers test checks what the pretty-printers print here.
 #include "tarn.hpp"
 
 struct item {
