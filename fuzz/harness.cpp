@@ -1,16 +1,11 @@
-// Differential fuzzer: turns its input into calls on a tree, a replica of
-// it and four cursors; checks every answer against an ordered model and the
-// whole tree after every change, and aborts naming the call on a mismatch.
-// A libFuzzer target with clang, or a replay program with any compiler
-// (replay.cpp).
-//
-// Input: a configuration byte (the comparison, the key's length and place,
-// the wild-code salt), then four-byte operations: opcode, selector (view or
-// cursor in the low bits, flags above), two operands. A key is a byte v,
-// encoded in the tree's layout and ordered by rank(v). The wild comparison
-// answers some pairs with codes outside 0..2; there only what still holds is
-// checked (shape, links, count, in_tree, answers being linked nodes, steps
-// through links).
+// Differential fuzzer (libFuzzer, or replay.cpp): calls on a tree, its
+// replica and four cursors, every answer checked against an ordered model
+// and the whole tree after every change; a mismatch aborts naming the call.
+// Input: a configuration byte (comparison, key length and place, salt), then
+// four-byte operations: opcode, selector (view or cursor, flags), operands.
+// A key is a byte v, encoded in the tree's layout and ordered by rank(v). A
+// wild comparison answers some pairs outside 0..2; there only what still
+// holds is checked (shape, links, count, in_tree, answers being linked).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -60,9 +55,8 @@ Rec *rec_of(const void *node) {
 }
 tarn_node *node_of(Rec *r) { return r ? &r->node : nullptr; }
 
-// A key value's high nibble leads the key (a 16-byte key: its first half)
-// and its low nibble ends it; filler bytes between make every byte of a
-// word decide, and both halves of a 16-byte key.
+// v's high nibble leads the key (or its second word) and its low nibble
+// ends it: every byte of a word, and both words of 16 bytes, decide.
 void encode(uint8_t v, uint8_t *key) {
     if (g_length == 1) return void(*key = v);
     std::memcpy(key, "<<<<<<<\0\xC3\xC3\xC3\xC3\xC3\xC3\xC3", g_length);
@@ -75,9 +69,8 @@ uint8_t decode(const void *key) {
 uint8_t *key_of(Rec &r) { return g_before ? r.before : r.after; }
 uint8_t value(const Rec *r) { return decode(key_of(const_cast<Rec &>(*r))); }
 
-// Position of v in the tree's order. Byte-wise order is v's own; the
-// comparators order by a permutation that byte-wise comparison gets wrong.
-// Every rank is its own inverse, so rank() also maps a rank back to its key.
+// v's place in the order: its own byte-wise, else a permutation that bytes
+// get wrong. Each is its own inverse: rank() maps a rank back to its key.
 unsigned rank(uint8_t v) {
     if (g_order == Bytes) return v;
     return g_salt & 1 ? v ^ 0xA5u : uint8_t(v << 4 | v >> 4);
@@ -237,9 +230,8 @@ void remove_op(const Op &o) {
     }
 }
 
-// A probe call sees its tree through node comparison, set by a
-// re-initialisation that keeps the nodes and undone afterwards. A refused
-// call leaves a byte-wise tree without a comparator.
+// Probe calls compare nodes: a re-initialisation, which keeps the nodes,
+// sets that up and undoes it. A refused call finds no comparator.
 template <class Call>
 auto probe_call(bool refused, Call call) {
     if (!refused) configure(true);
@@ -350,10 +342,9 @@ struct Bounds {
     }
 };
 
-// The cursor calls, and the first-node calls that can start a scan, on
-// cursor sel & 3 and its view. Holding, a cursor steps through links;
-// detached, it searches from saved_key. Calls store only a node found,
-// except that range calls store NULL too (and detach on a NULL head).
+// The cursor calls and the first-node calls that start scans. Holding, a
+// cursor steps through links; detached, it searches from saved_key. Calls
+// store only a node found; range calls store NULL too.
 void cursor_op(const Op &o) {
     enum Kind { InRange, Next, Previous, NextRecord, Yield, First, FirstInRange, Init };
     Cursor &c = g_cursors[o.sel & 3];

@@ -1,6 +1,5 @@
-// Runs the fuzz harness without a fuzzing engine: once on each file named on
-// the command line, so the corpus replays as tests, and on COUNT inputs of
-// random bytes for each `--random COUNT SEED` (the same inputs for a seed).
+// The fuzz harness without an engine: on each file named (the corpus), and
+// on COUNT random inputs for each `--random COUNT SEED`.
 #include <cstdint>
 #include <cstdio>
 #include <fstream>

@@ -15,9 +15,8 @@ struct Rec {
     uint8_t key;
 };
 
-// Two trees (keys 1 2 3, and 4), a replica of the first, a descriptor never
-// set up, and a cursor left holding a node removed without a yield: all made
-// by sound calls, before any death test forks.
+// Two trees (keys 1 2 3, and 4), a replica, a descriptor never set up and a
+// cursor holding a node removed without a yield, all by sound calls.
 struct Trees {
     Rec recs[4] = {{{}, 1}, {{}, 2}, {{}, 3}, {{}, 4}};
     tarn_head tree{}, other{}, replica{}, zero{};
@@ -36,7 +35,6 @@ struct Trees {
     }
 };
 
-// The tables stay as written, a few rows to a line.
 // clang-format off
 #define ROW(message, ...) {message, [](Trees &t) { __VA_ARGS__; }}
 #define REPLICA(call, ...) ROW(#call ": tree changed through a replica descriptor", __VA_ARGS__)

@@ -1,7 +1,5 @@
-// What tarn.hpp adds over the C calls: the descriptor it sets up from the
-// members and the order, members that answer as their C calls, iterators and
-// range views in key order, scans that yield, moving and clearing a tree.
-// Built as C++17 and as C++20.
+// What tarn.hpp adds over the C calls (built as C++17 and C++20): members
+// answering as their C calls, iteration, scans that yield, move and clear.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -22,9 +20,7 @@ static_assert(!std::is_copy_constructible_v<JobTree> && !std::is_move_assignable
 static_assert(std::is_same_v<std::iterator_traits<JobTree::iterator>::iterator_category,
                              std::forward_iterator_tag>);
 
-// Values 0..300, every third linked in a scrambled order: members that take
-// a key answer as their C calls, and iteration and ranges give the linked
-// records in order.
+// Values 0..300, every third linked in a scrambled order.
 TEST(CppTree, MembersAnswerAsTheirCCalls) {
     std::vector<Job> jobs(301);
     JobTree tree;

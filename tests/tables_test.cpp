@@ -1,9 +1,7 @@
-// What a model cannot decide, as tables on one tree of seven records (keys
-// 10, 20, ... 70, 40 at the root): how every search steers on the codes a
-// comparator answers, in and out of contract; every call with its pointer
-// arguments NULL where the differential harness does not pass them; the
-// exact print text and the walks' orders; and what verification, insertion,
-// removal, walks and the print do on trees damaged by hand.
+// What a model cannot decide, on a tree of keys 10, 20, ... 70 (40 at the
+// root): how searches steer on comparator codes in and out of contract, NULL
+// arguments the harness does not pass, the print text and walk orders, and
+// what the calls do on trees damaged by hand.
 #include <gtest/gtest.h>
 
 #include <algorithm>

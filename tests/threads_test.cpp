@@ -1,8 +1,6 @@
-// Scanner threads walk one tree with cursors, full and ranged, and let go of
-// its mutex every few nodes while writer threads insert and remove records
-// under it. Each scan is judged by when every key last changed: keys linked
-// for the whole scan are visited, keys absent for the whole scan are not,
-// keys strictly increase and stay within the scan's bounds.
+// Scanner threads (full and ranged) yield the tree's mutex every few nodes
+// to writer threads. Keys linked for a whole scan are visited, keys absent
+// for all of it are not, and keys strictly increase within the bounds.
 #include <gtest/gtest.h>
 
 #include <atomic>
