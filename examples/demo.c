@@ -103,6 +103,7 @@ int main(void) {
     check_balance("inserts");
 
     struct session twin = table[7];
+    memset(&twin.by_endpoint, 0, sizeof twin.by_endpoint); /* a copy is not linked */
     printf("2. A second session for %s is refused: tarn_insert -> %d\n",
            endpoint_text(twin.endpoint), tarn_insert(&sessions, &twin.by_endpoint));
 
