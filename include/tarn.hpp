@@ -56,15 +56,22 @@ struct bytewise {};
 // which carries no alignment promise. With C++20 it makes one three-way
 // comparison (std::compare_three_way, or the one given); before, it asks
 // operator< up to twice.
+namespace detail {
+template <class Key>
+inline Key copied_key(const void *bytes) noexcept {
+    Key key;
+    std::memcpy(&key, bytes, sizeof(Key));
+    return key;
+}
+} // namespace detail
+
 #if defined(__cpp_lib_three_way_comparison) && __cpp_lib_three_way_comparison >= 201907L
 template <class Key, auto ThreeWay = std::compare_three_way{}>
 struct order_by {
     static_assert(std::is_trivially_copyable_v<Key>, "keys are copied as bytes");
     static std::uint32_t compare(const void *tree_side, const void *probe) noexcept {
-        Key tree_key, probe_key;
-        std::memcpy(&tree_key, tree_side, sizeof(Key));
-        std::memcpy(&probe_key, probe, sizeof(Key));
-        const auto order = std::invoke(ThreeWay, tree_key, probe_key);
+        const auto order = std::invoke(ThreeWay, detail::copied_key<Key>(tree_side),
+                                       detail::copied_key<Key>(probe));
         return order > 0 ? TARN_CMP_GREATER : order < 0 ? TARN_CMP_LESS : TARN_CMP_EQUAL;
     }
 };
@@ -73,9 +80,8 @@ template <class Key>
 struct order_by {
     static_assert(std::is_trivially_copyable_v<Key>, "keys are copied as bytes");
     static std::uint32_t compare(const void *tree_side, const void *probe) noexcept {
-        Key tree_key, probe_key;
-        std::memcpy(&tree_key, tree_side, sizeof(Key));
-        std::memcpy(&probe_key, probe, sizeof(Key));
+        const Key tree_key = detail::copied_key<Key>(tree_side);
+        const Key probe_key = detail::copied_key<Key>(probe);
         return tree_key < probe_key   ? TARN_CMP_LESS
                : probe_key < tree_key ? TARN_CMP_GREATER
                                       : TARN_CMP_EQUAL;
