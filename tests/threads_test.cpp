@@ -20,6 +20,7 @@ struct Rec {
 };
 using Tree = tarn::tree<Rec, &Rec::node, &Rec::key, tarn::order_by<uint32_t>>;
 constexpr uint32_t kKeys = 256, kThreads = 2, kScansEach = 400; // threads of each kind
+constexpr uint64_t kChangesEach = 25000; // bounds the run when scanners get no processor
 
 struct Shared {
     std::mutex mutex;
@@ -67,6 +68,7 @@ TEST(Threads, ScansYieldToWritersAndSeeEveryKeyLinkedThroughout) {
     auto writer = [&s](uint32_t seed) {
         for (std::mt19937 rng(seed); s.scanning > 0; std::this_thread::yield()) {
             std::lock_guard lock(s.mutex);
+            if (s.changes == kThreads * kChangesEach) break;
             Rec &r = s.recs[rng() % kKeys];
             r.node.in_tree ? s.tree.erase(r) : void(s.tree.insert(r));
             s.changed_at[r.key] = ++s.changes;
