@@ -356,12 +356,11 @@ inline tarn_node *select(bool c, tarn_node *a, tarn_node *b) {
                                          (reinterpret_cast<uintptr_t>(b) & ~mask));
 }
 
+// Whether a policy ever remembers a candidate: the bound descents do.
 template <class Steer>
-constexpr bool keeps = [] {
-    for (uint32_t r = 0; r <= 3; r++)
-        if (Steer::at(r) == Move::LeftKeep || Steer::at(r) == Move::RightKeep) return true;
-    return false;
-}();
+constexpr bool keeps = false;
+template <Dir d>
+constexpr bool keeps<SteerBound<d>> = true;
 
 // Where the bound descents select rather than branch: single-word keys.
 // A comparator call costs more than a mispredict; for 16-byte keys the

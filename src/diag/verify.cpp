@@ -1,4 +1,6 @@
 // Balance verification: subtree heights against balance codes, post-order.
+#include <algorithm>
+
 #include "../detail.hpp"
 
 using namespace tarn::detail;
@@ -14,7 +16,7 @@ uint64_t verified_height(const tarn_node *n, uint32_t depth) {
     if (n->right && !(hr = verified_height(n->right, depth + 1))) return 0;
     uint32_t expected = hl > hr ? TARN_BAL_LH : hr > hl ? TARN_BAL_RH : TARN_BAL_EQ;
     if (n->balance != expected || hl > hr + 1 || hr > hl + 1) return 0;
-    return (hl > hr ? hl : hr) + 1;
+    return std::max(hl, hr) + 1;
 }
 
 } // namespace
