@@ -55,16 +55,17 @@ Rec *rec_of(const void *node) {
 }
 tarn_node *node_of(Rec *r) { return r ? &r->node : nullptr; }
 
-// v's high nibble leads the key (or its second word) and its low nibble
+// v's high nibble leads the key (or ends its first word) and its low nibble
 // ends it: every byte of a word, and both words of 16 bytes, decide.
+size_t high_nibble_at() { return g_length == 16 ? 7 : 0; }
 void encode(uint8_t v, uint8_t *key) {
     if (g_length == 1) return void(*key = v);
     std::memcpy(key, "<<<<<<<\0\xC3\xC3\xC3\xC3\xC3\xC3\xC3", g_length);
-    key[g_length == 16 ? 7 : 0] = uint8_t(v >> 4), key[g_length - 1] = uint8_t(v & 15);
+    key[high_nibble_at()] = uint8_t(v >> 4), key[g_length - 1] = uint8_t(v & 15);
 }
 uint8_t decode(const void *key) {
     const auto *k = static_cast<const uint8_t *>(key);
-    return g_length == 1 ? k[0] : uint8_t(k[g_length == 16 ? 7 : 0] << 4 | k[g_length - 1]);
+    return g_length == 1 ? k[0] : uint8_t(k[high_nibble_at()] << 4 | k[g_length - 1]);
 }
 uint8_t *key_of(Rec &r) { return g_before ? r.before : r.after; }
 uint8_t value(const Rec *r) { return decode(key_of(const_cast<Rec &>(*r))); }

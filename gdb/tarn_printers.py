@@ -21,20 +21,20 @@ def element_limit():
     return limit if limit else None
 
 
+def leftmost(node):
+    while int(node["left"]) != 0:
+        node = node["left"]
+    return node
+
+
 def in_order(root):
     """The nodes under root in key order: leftmost first, then successor
     steps through parent links, so nothing is kept per level."""
-    node = root
-    if int(node) == 0:
-        return
-    while int(node["left"]) != 0:
-        node = node["left"]
+    node = leftmost(root) if int(root) != 0 else root
     while int(node) != 0:
         yield node
         if int(node["right"]) != 0:
-            node = node["right"]
-            while int(node["left"]) != 0:
-                node = node["left"]
+            node = leftmost(node["right"])
         else:
             child, node = node, node["parent"]
             while int(node) != 0 and int(node["right"]) == int(child):

@@ -50,45 +50,6 @@ namespace tarn {
 // stays NULL, so the library's byte-wise fast paths apply).
 struct bytewise {};
 
-// An order built from the comparison of typed keys, e.g.
-// order_by<std::uint64_t> for numeric order of a native integer key. Keys are
-// copied out before comparing: the probe side may be a cursor's saved key,
-// which carries no alignment promise. With C++20 it makes one three-way
-// comparison (std::compare_three_way, or the one given); before, it asks
-// operator< up to twice.
-namespace detail {
-template <class Key>
-inline Key copied_key(const void *bytes) noexcept {
-    Key key;
-    std::memcpy(&key, bytes, sizeof(Key));
-    return key;
-}
-} // namespace detail
-
-#if defined(__cpp_lib_three_way_comparison) && __cpp_lib_three_way_comparison >= 201907L
-template <class Key, auto ThreeWay = std::compare_three_way{}>
-struct order_by {
-    static_assert(std::is_trivially_copyable_v<Key>, "keys are copied as bytes");
-    static std::uint32_t compare(const void *tree_side, const void *probe) noexcept {
-        const auto order = std::invoke(ThreeWay, detail::copied_key<Key>(tree_side),
-                                       detail::copied_key<Key>(probe));
-        return order > 0 ? TARN_CMP_GREATER : order < 0 ? TARN_CMP_LESS : TARN_CMP_EQUAL;
-    }
-};
-#else
-template <class Key>
-struct order_by {
-    static_assert(std::is_trivially_copyable_v<Key>, "keys are copied as bytes");
-    static std::uint32_t compare(const void *tree_side, const void *probe) noexcept {
-        const Key tree_key = detail::copied_key<Key>(tree_side);
-        const Key probe_key = detail::copied_key<Key>(probe);
-        return tree_key < probe_key   ? TARN_CMP_LESS
-               : probe_key < tree_key ? TARN_CMP_GREATER
-                                      : TARN_CMP_EQUAL;
-    }
-};
-#endif
-
 namespace detail {
 
 template <class MemberPointer>
@@ -135,7 +96,45 @@ inline tarn_compare_fn compare_of() noexcept {
         return &Order::compare;
 }
 
+// A key copied out of bytes that carry no alignment promise.
+template <class Key>
+inline Key copied_key(const void *bytes) noexcept {
+    Key key;
+    std::memcpy(&key, bytes, sizeof(Key));
+    return key;
+}
+
 } // namespace detail
+
+// An order built from the comparison of typed keys, e.g.
+// order_by<std::uint64_t> for numeric order of a native integer key. Keys are
+// copied out before comparing: the probe side may be a cursor's saved key,
+// which carries no alignment promise. With C++20 it makes one three-way
+// comparison (std::compare_three_way, or the one given); before, it asks
+// operator< up to twice.
+#if defined(__cpp_lib_three_way_comparison) && __cpp_lib_three_way_comparison >= 201907L
+template <class Key, auto ThreeWay = std::compare_three_way{}>
+struct order_by {
+    static_assert(std::is_trivially_copyable_v<Key>, "keys are copied as bytes");
+    static std::uint32_t compare(const void *tree_side, const void *probe) noexcept {
+        const auto order = std::invoke(ThreeWay, detail::copied_key<Key>(tree_side),
+                                       detail::copied_key<Key>(probe));
+        return order > 0 ? TARN_CMP_GREATER : order < 0 ? TARN_CMP_LESS : TARN_CMP_EQUAL;
+    }
+};
+#else
+template <class Key>
+struct order_by {
+    static_assert(std::is_trivially_copyable_v<Key>, "keys are copied as bytes");
+    static std::uint32_t compare(const void *tree_side, const void *probe) noexcept {
+        const Key tree_key = detail::copied_key<Key>(tree_side);
+        const Key probe_key = detail::copied_key<Key>(probe);
+        return tree_key < probe_key   ? TARN_CMP_LESS
+               : probe_key < tree_key ? TARN_CMP_GREATER
+                                      : TARN_CMP_EQUAL;
+    }
+};
+#endif
 
 template <class Record, tarn_node Record::*Node, auto Key, class Order = bytewise>
 class tree {

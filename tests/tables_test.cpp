@@ -48,16 +48,22 @@ uint32_t by_node(const void *tree, const void *probe) {
 
 // Built byte-wise; `compare` (and the exact comparison with it) set after.
 struct Sevens {
-    tarn_head head{};
     Rec recs[256]{};
+    tarn_head head{};
     tarn_iterator it{};
     explicit Sevens(tarn_compare_fn compare = nullptr) {
         g_script = {};
-        tarn_init(&head, 1, offsetof(Rec, key), nullptr, nullptr);
         for (int k = 0; k < 256; k++) recs[k].key = uint8_t(k);
-        for (int k : {40, 20, 60, 10, 30, 50, 70}) tarn_insert(&head, node(k));
+        head = tree_of({40, 20, 60, 10, 30, 50, 70});
         head.compare = compare;
         head.compare_exact = compare ? by_key_exact : nullptr;
+    }
+    // A byte-wise tree of the given records, which head must not hold.
+    tarn_head tree_of(std::initializer_list<int> keys) {
+        tarn_head h{};
+        tarn_init(&h, 1, offsetof(Rec, key), nullptr, nullptr);
+        for (int k : keys) tarn_insert(&h, node(k));
+        return h;
     }
     tarn_node *node(int key) { return &recs[key].node; }
     static int key(const tarn_node *n) { return n ? reinterpret_cast<const Rec *>(n)->key : -1; }
@@ -296,18 +302,10 @@ TEST(Print, ExactTextAndWalksInEachOrderWithEachBalanceName) {
     }
 }
 
-// A byte-wise tree of records of s that s's own tree does not hold.
-tarn_head tree_of(Sevens &s, std::initializer_list<int> keys) {
-    tarn_head h{};
-    tarn_init(&h, 1, offsetof(Rec, key), nullptr, nullptr);
-    for (int k : keys) tarn_insert(&h, s.node(k));
-    return h;
-}
-
 // Damage that changing one balance code (the harness's) does not make.
 TEST(Verify, CatchesHeightsTwoApartAndCyclesThatBoundTheRecursion) {
     Sevens s;
-    tarn_head two_apart = tree_of(s, {21, 11}); // 21 (LH) over 11 (LH) over 6
+    tarn_head two_apart = s.tree_of({21, 11}); // 21 (LH) over 11 (LH) over 6
     *s.node(6) = {TARN_BAL_EQ, 1, nullptr, nullptr, s.node(11)};
     s.node(11)->left = s.node(6);
     s.node(11)->balance = TARN_BAL_LH;
@@ -333,7 +331,7 @@ TEST(Verify, CatchesHeightsTwoApartAndCyclesThatBoundTheRecursion) {
 // parent already heavy on its side, yet is a leaf. Nothing more changes.
 TEST(DamagedTree, InsertBesideAFalselyHeavyNodeStillLinks) {
     Sevens s;
-    tarn_head h = tree_of(s, {55});
+    tarn_head h = s.tree_of({55});
     s.node(55)->balance = TARN_BAL_LH;
     EXPECT_EQ(tarn_insert(&h, s.node(45)), 1);
     EXPECT_TRUE(h.root == s.node(55) && s.node(55)->left == s.node(45));
@@ -344,7 +342,7 @@ TEST(DamagedTree, InsertBesideAFalselyHeavyNodeStillLinks) {
 // rotation; with 31's code outside 0..2, 21 and 41 keep their codes.
 TEST(DamagedTree, DoubleRotationKeepsCodesWhenTheLiftedCodeIsUnknown) {
     Sevens s;
-    tarn_head h = tree_of(s, {21, 11, 41, 31});
+    tarn_head h = s.tree_of({21, 11, 41, 31});
     s.node(31)->balance = 3;
     tarn_delete(&h, s.node(11));
     EXPECT_TRUE(h.root == s.node(31) && s.node(31)->left == s.node(21) &&
@@ -358,7 +356,7 @@ TEST(DamagedTree, DoubleRotationKeepsCodesWhenTheLiftedCodeIsUnknown) {
 // is then a leaf, and insertion aborts, unless 21 had a left child 16.
 int32_t insert_into_damaged_tree(bool with_16) {
     Sevens s;
-    tarn_head h = tree_of(s, {11, 41});
+    tarn_head h = s.tree_of({11, 41});
     *s.node(21) = {TARN_BAL_EQ, 1, nullptr, nullptr, s.node(41)};
     s.node(41)->left = s.node(21);
     *s.node(16) = {TARN_BAL_EQ, 1, nullptr, nullptr, s.node(21)};
