@@ -17,10 +17,11 @@
 //     timers.erase(*due);
 //     timers.clear();                         // unlinks all, O(n)
 //
-// Every member but clear() is one C call (or a field read) on the tree's
-// tarn_head, which is the tree's only state: no allocation, no hidden
-// bookkeeping, and each call keeps the behaviour tarn.h documents for it;
-// clear() walks the links itself. Anything not covered here
+// Every member but clear() and the iterators' steps is one C call (or a
+// field read) on the tree's tarn_head, which is the tree's only state: no
+// allocation, no hidden bookkeeping, and each call keeps the behaviour
+// tarn.h documents for it. clear() and the steps of iterators and range
+// views follow the links themselves, inline, and answer as the C steps. Anything not covered here
 // (walks, printing, balance checks, probe searches, replicas, lookups with an
 // extra value) is reached with the C calls through head(), record_of() and
 // node_of().
@@ -102,6 +103,55 @@ inline Key copied_key(const void *bytes) noexcept {
     Key key;
     std::memcpy(&key, bytes, sizeof(Key));
     return key;
+}
+
+// The in-order successor through links alone, the step tarn_get_next_node
+// takes from a holding cursor; the node layout is public, so iterators take
+// it inline.
+inline tarn_node *successor(tarn_node *node) noexcept {
+    if (tarn_node *next = node->right) {
+        while (next->left) next = next->left;
+        return next;
+    }
+    for (tarn_node *from = node, *up = node->parent; up; from = up, up = up->parent)
+        if (up->left == from) return up;
+    return nullptr;
+}
+
+template <class Word>
+inline Word big_endian_word(const unsigned char *bytes) noexcept {
+    Word word;
+    std::memcpy(&word, bytes, sizeof word);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if constexpr (sizeof(Word) == 2) word = __builtin_bswap16(word);
+    if constexpr (sizeof(Word) == 4) word = __builtin_bswap32(word);
+    if constexpr (sizeof(Word) == 8) word = __builtin_bswap64(word);
+#endif
+    return word;
+}
+
+// The library's byte-wise order (memcmp's), for an inline bound check: keys
+// of one or two machine words compare as big-endian integers.
+template <std::size_t Size>
+inline std::uint32_t bytewise_code(const void *tree_side, const void *probe) noexcept {
+    const auto *t = static_cast<const unsigned char *>(tree_side);
+    const auto *p = static_cast<const unsigned char *>(probe);
+    auto code = [](auto a, auto b) {
+        return a == b ? TARN_CMP_EQUAL : a > b ? TARN_CMP_GREATER : TARN_CMP_LESS;
+    };
+#if defined(__GNUC__) && defined(__BYTE_ORDER__)
+    if constexpr (Size == 1) return code(t[0], p[0]);
+    if constexpr (Size == 2)
+        return code(big_endian_word<std::uint16_t>(t), big_endian_word<std::uint16_t>(p));
+    if constexpr (Size == 4)
+        return code(big_endian_word<std::uint32_t>(t), big_endian_word<std::uint32_t>(p));
+    if constexpr (Size == 8 || Size == 16) {
+        std::uint64_t a = big_endian_word<std::uint64_t>(t), b = big_endian_word<std::uint64_t>(p);
+        if (Size == 8 || a != b) return code(a, b);
+        return code(big_endian_word<std::uint64_t>(t + 8), big_endian_word<std::uint64_t>(p + 8));
+    }
+#endif
+    return code(std::memcmp(t, p, Size), 0);
 }
 
 } // namespace detail
@@ -261,11 +311,10 @@ class tree {
     }
     Record *first() const noexcept { return record_of(tarn_get_first_node(&head_, nullptr)); }
 
-    // Forward iteration in key order. Each step follows links only, so the
-    // tree must not change while an iterator is in use: erasing the record
-    // an iterator stands on ends that iteration early (the checked build
-    // aborts at the next step). To change the tree during a pass, use scan()
-    // and yield().
+    // Forward iteration in key order. Each step follows links only, inline,
+    // so the tree must not change while an iterator is in use: erasing the
+    // record an iterator stands on ends that iteration early. To change the
+    // tree during a pass, use scan() and yield().
     iterator begin() const noexcept { return iterator(tarn_get_first_node(&head_, nullptr)); }
     iterator end() const noexcept { return iterator(); }
 
@@ -286,6 +335,15 @@ class tree {
     const tarn_head *head() const noexcept { return &head_; }
 
   private:
+    // A node's code against a probe, as the descriptor's order gives it.
+    static std::uint32_t code_of(tarn_node *node, const void *probe) noexcept {
+        const void *key = &(record_at(node)->*Key);
+        if constexpr (std::is_same_v<Order, bytewise>)
+            return detail::bytewise_code<sizeof(key_type)>(key, probe);
+        else
+            return Order::compare(key, probe);
+    }
+
     static Record *record_at(tarn_node *node) noexcept {
         return reinterpret_cast<Record *>(reinterpret_cast<unsigned char *>(node) -
                                           detail::offset_of<Node>());
@@ -338,11 +396,7 @@ class tree<Record, Node, Key, Order>::node_iterator : private Step {
 // descriptor.
 template <class Record, tarn_node Record::*Node, auto Key, class Order>
 struct tree<Record, Node, Key, Order>::link_step {
-    tarn_node *operator()(tarn_node *node) const noexcept {
-        tarn_iterator cursor;
-        cursor.current = node;
-        return tarn_get_next_node(nullptr, &cursor);
-    }
+    tarn_node *operator()(tarn_node *node) const noexcept { return detail::successor(node); }
 };
 
 namespace detail {
@@ -360,14 +414,17 @@ struct key_copy {
 
 template <class Record, tarn_node Record::*Node, auto Key, class Order>
 class tree<Record, Node, Key, Order>::range_view {
-    // The next node while it lies within the view's bounds.
+    // tarn_get_next_node_in_range on a holding cursor: the successor while
+    // it passes both bound checks, with the call's treatment of each code.
     struct bound_step {
         const range_view *view = nullptr;
         tarn_node *operator()(tarn_node *node) const noexcept {
-            tarn_iterator cursor;
-            cursor.current = node;
-            return tarn_get_next_node_in_range(view->head_, view->low_.get(), view->high_.get(),
-                                               &cursor);
+            tarn_node *next = detail::successor(node);
+            if (!next) return nullptr;
+            std::uint32_t r = code_of(next, view->low_.get());
+            if (r != TARN_CMP_EQUAL && r != TARN_CMP_GREATER) return nullptr;
+            r = code_of(next, view->high_.get());
+            return r == TARN_CMP_EQUAL || r == TARN_CMP_LESS ? next : nullptr;
         }
     };
 

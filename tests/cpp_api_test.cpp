@@ -2,6 +2,7 @@
 // answering as their C calls, iteration, scans that yield, move and clear.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 #include <vector>
 
@@ -35,13 +36,62 @@ TEST(CppTree, MembersAnswerAsTheirCCalls) {
         EXPECT_EQ(tree.next_after(v), JobTree::record_of(tarn_get_next_node_from_key(h, &v)));
         EXPECT_EQ(tree.prev_before(v), JobTree::record_of(tarn_get_previous_node_from_key(h, &v)));
     }
-    std::vector<const Job *> all, want, in_range;
-    for (Job &j : tree) all.push_back(&j);
-    for (uint32_t v = 0; v < 300; v += 3) want.push_back(&jobs[v]);
-    EXPECT_EQ(all, want);
-    for (Job &j : tree.range(100, 110)) in_range.push_back(&j);
-    EXPECT_EQ(in_range, std::vector<const Job *>(&want[34], &want[37]));
     EXPECT_TRUE(tree.first() == &jobs[0] && tree.size() == 100);
+}
+
+template <size_t N>
+struct Bytes {
+    unsigned char key[N];
+    tarn_node link;
+};
+void set_key(uint32_t &key, uint32_t v) { key = v; }
+template <size_t N> // v's high nibble in the first byte, its low one in the last
+void set_key(unsigned char (&key)[N], uint32_t v) {
+    std::memset(key, 0, N);
+    key[0] = uint8_t(N == 1 ? v : v >> 4);
+    if (N > 1) key[N - 1] = uint8_t(v & 15);
+}
+
+// Iterators and range views step inline: they visit what the C scans visit,
+// over every order and every kind of bound pair, empty ranges included.
+template <class Record, auto Key, class Order = tarn::bytewise>
+void expect_steps_as_c_calls() {
+    tarn::tree<Record, &Record::link, Key, Order> tree;
+    std::vector<Record> records(64);
+    for (uint32_t i = 0; i < 64; i++)
+        set_key(records[i].*Key, i * 37 % 64 * 4), tree.insert(records[i]);
+    const tarn_head *h = tree.head();
+    auto c_scan = [h](const void *low, const void *high) {
+        std::vector<tarn_node *> seen;
+        tarn_iterator it;
+        tarn_init_iterator(h, &it);
+        for (tarn_node *n = low ? tarn_get_first_node_in_range(h, low, high, &it.current)
+                                : tarn_get_first_node(h, &it.current);
+             n;
+             n = low ? tarn_get_next_node_in_range(h, low, high, &it) : tarn_get_next_node(h, &it))
+            seen.push_back(n);
+        return seen;
+    };
+    std::vector<tarn_node *> seen;
+    for (Record &r : tree) seen.push_back(&r.link);
+    EXPECT_EQ(seen, c_scan(nullptr, nullptr));
+    Record low, high;
+    for (uint32_t lo = 0; lo < 256; lo += 3)
+        for (uint32_t hi = lo / 2; hi < 256; hi += 13) {
+            set_key(low.*Key, lo), set_key(high.*Key, hi), seen.clear();
+            for (Record &r : tree.range(low.*Key, high.*Key)) seen.push_back(&r.link);
+            EXPECT_EQ(seen, c_scan(&(low.*Key), &(high.*Key))) << lo << ".." << hi;
+        }
+}
+
+TEST(CppTree, InlineStepsVisitAsTheCCalls) {
+    expect_steps_as_c_calls<Job, &Job::id, tarn::order_by<uint32_t>>();
+    expect_steps_as_c_calls<Bytes<1>, &Bytes<1>::key>();
+    expect_steps_as_c_calls<Bytes<2>, &Bytes<2>::key>();
+    expect_steps_as_c_calls<Bytes<4>, &Bytes<4>::key>();
+    expect_steps_as_c_calls<Bytes<5>, &Bytes<5>::key>();
+    expect_steps_as_c_calls<Bytes<8>, &Bytes<8>::key>();
+    expect_steps_as_c_calls<Bytes<16>, &Bytes<16>::key>();
 }
 
 int g_comparisons;
