@@ -18,10 +18,11 @@ Workload<uint64_t> fixed_workload(size_t n) {
     uint64_t x = 0x2545F4914F6CDD1Dull;
     auto next = [&x] { return x ^= x << 13, x ^= x >> 7, x ^= x << 17; };
     for (size_t i = 0; i < n; i++) w.keys.push_back(next() & ~1ull);
-    w.lookups = w.keys;
-    for (size_t i = n; i > 1; i--) std::swap(w.lookups[i - 1], w.lookups[next() % i]);
+    std::vector<uint64_t> &lookups = w.lookups[Uniform];
+    lookups = w.keys;
+    for (size_t i = n; i > 1; i--) std::swap(lookups[i - 1], lookups[next() % i]);
     for (uint32_t i = 0; i < n; i++) w.removals.push_back(uint32_t((i * 7919ull) % n));
-    for (size_t i = 0; i < n; i++) w.floors.push_back(w.lookups[i] | 1); // all miss
+    for (size_t i = 0; i < n; i++) w.floors[Uniform].push_back(lookups[i] | 1); // all miss
     std::vector<uint64_t> sorted = w.keys;
     std::sort(sorted.begin(), sorted.end());
     for (size_t i = 0; i + kRangeKeys <= n; i += 9) {
@@ -37,8 +38,12 @@ volatile uint64_t sink;
 
 #define TARN_BENCH_PHASES(who, Type)                                                               \
     extern "C" __attribute__((noinline)) void who##_insert(Type &s) { sink = s.insert_all(); }     \
-    extern "C" __attribute__((noinline)) void who##_lookup(Type &s) { sink = s.lookup_all(); }     \
-    extern "C" __attribute__((noinline)) void who##_floor(Type &s) { sink = s.floor_all(); }       \
+    extern "C" __attribute__((noinline)) void who##_lookup(Type &s) {                              \
+        sink = s.lookup_all(Uniform);                                                              \
+    }                                                                                              \
+    extern "C" __attribute__((noinline)) void who##_floor(Type &s) {                               \
+        sink = s.floor_all(Uniform);                                                               \
+    }                                                                                              \
     extern "C" __attribute__((noinline)) void who##_range(Type &s) { sink = s.range_all(); }       \
     extern "C" __attribute__((noinline)) void who##_scan(Type &s) { sink = s.scan_all(); }         \
     extern "C" __attribute__((noinline)) void who##_remove(Type &s) { sink = s.remove_all(); }     \
@@ -63,14 +68,14 @@ int main() {
     TarnBytes tarn;
     tarn.prepare(w);
     // Warm-up outside the measured functions: lazy binding of every call.
-    tarn.insert_all(), tarn.lookup_all(), tarn.floor_all(), tarn.scan_all(), tarn.range_all(),
-        tarn.remove_all();
+    tarn.insert_all(), tarn.lookup_all(Uniform), tarn.floor_all(Uniform), tarn.scan_all(),
+        tarn.range_all(), tarn.remove_all();
     ir_tarn_cycle(tarn);
 #ifdef TARN_BENCH_HAVE_BOOST
     BoostAvl<uint64_t> boost("boost avl_set");
     boost.prepare(w);
-    boost.insert_all(), boost.lookup_all(), boost.floor_all(), boost.scan_all(), boost.range_all(),
-        boost.remove_all();
+    boost.insert_all(), boost.lookup_all(Uniform), boost.floor_all(Uniform), boost.scan_all(),
+        boost.range_all(), boost.remove_all();
     ir_boost_cycle(boost);
 #else
     std::puts("skipped: boost avl_set (libboost-dev not found at configure time)");

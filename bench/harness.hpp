@@ -2,6 +2,7 @@
 // the interface a subject implements, and the checksum its answers feed.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,23 +29,44 @@ constexpr uint64_t kNotFound = 0x5bd1e9955bd1e995ull;
 constexpr size_t kRanges = 1000;
 constexpr size_t kRangeKeys = 100;
 
+// Lookups and floors run on two probe sets: Uniform touches every key alike,
+// Zipf draws n keys with probability falling as 1/rank, hot keys spread
+// over the tree.
+enum ProbeSet { Uniform, Zipf, kProbeSets };
+
 template <class Key>
 struct Workload {
-    std::vector<Key> keys;          // insertion order
-    std::vector<Key> lookups;       // every key, in another order
-    std::vector<Key> floors;        // probes, most of them absent
+    std::vector<Key> keys; // insertion order
+    // [Uniform]: every key, in another order; [Zipf]: n present keys.
+    std::array<std::vector<Key>, kProbeSets> lookups;
+    // [Uniform]: probes, most of them absent; [Zipf]: absent probes, each
+    // just above a drawn key, which is its floor.
+    std::array<std::vector<Key>, kProbeSets> floors;
     std::vector<Key> range_low;     // kRanges ranges of kRangeKeys keys each
     std::vector<Key> range_high;    //   (both bounds inclusive)
     std::vector<uint32_t> removals; // indexes into keys, in a third order
 };
 
-enum Phase { Insert, Lookup, Floor, Scan, Range, Remove, kPhases };
-inline const char *const kPhaseNames[kPhases] = {"insert",      "lookup",       "floor (miss)",
-                                                 "scan (/key)", "range (/100)", "remove"};
+// Table rows, in the order printed; run_config runs them in another.
+enum Phase {
+    Insert,
+    InsertWarm,
+    Lookup,
+    LookupZipf,
+    Floor,
+    FloorZipf,
+    Scan,
+    Range,
+    Remove,
+    kPhases
+};
+inline const char *const kPhaseNames[kPhases] = {"insert",        "insert (warm)", "lookup",
+                                                 "lookup (zipf)", "floor (miss)",  "floor (zipf)",
+                                                 "scan (/key)",   "range (/100)",  "remove"};
 
-// One implementation under test. prepare() is untimed, lays out fresh
-// records and may convert probes; each phase returns its checksum. A subject
-// lacking a call for a phase says so in supports().
+// One implementation under test. prepare() is untimed, may convert probes
+// and lays out fresh records last; each phase returns its checksum. A
+// subject lacking a call for a phase says so in supports().
 template <class Key>
 struct Subject {
     virtual ~Subject() = default;
@@ -52,8 +74,8 @@ struct Subject {
     virtual bool supports(Phase) const { return true; }
     virtual void prepare(const Workload<Key> &w) = 0;
     virtual uint64_t insert_all() = 0;
-    virtual uint64_t lookup_all() = 0;
-    virtual uint64_t floor_all() { return 0; }
+    virtual uint64_t lookup_all(ProbeSet) = 0;
+    virtual uint64_t floor_all(ProbeSet) { return 0; }
     virtual uint64_t scan_all() = 0;
     virtual uint64_t range_all() { return 0; }
     virtual uint64_t remove_all() = 0;

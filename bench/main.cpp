@@ -4,12 +4,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <limits>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -44,6 +42,29 @@ Key16 make_key(Rng &rng, bool present, Key16) {
     uint64_t hi = rng() % 4096;
     return {hi, make_key(rng, present, uint64_t{})};
 }
+// The absent key just above a present one: that key is its floor.
+uint64_t just_above(uint64_t k) { return k | 1; }
+Key16 just_above(const Key16 &k) { return {k.hi, just_above(k.lo)}; }
+
+// n keys drawn by rank, rank r (from 1) with probability proportional to
+// 1/r; ranks stand for the keys in a random order, so the hot keys are
+// spread over the tree.
+template <class Key>
+std::vector<Key> zipf_draws(const std::vector<Key> &sorted, Rng &rng) {
+    size_t n = sorted.size();
+    std::vector<Key> by_rank = sorted;
+    shuffle(by_rank, rng);
+    std::vector<double> cumulative(n);
+    double total = 0;
+    for (size_t r = 0; r < n; r++) cumulative[r] = total += 1.0 / double(r + 1);
+    std::vector<Key> draws;
+    for (size_t i = 0; i < n; i++) {
+        double u = double(rng() >> 11) * 0x1p-53 * total; // uniform in [0, total)
+        size_t r = std::upper_bound(cumulative.begin(), cumulative.end(), u) - cumulative.begin();
+        draws.push_back(by_rank[std::min(r, n - 1)]);
+    }
+    return draws;
+}
 
 template <class Key>
 Workload<Key> make_workload(size_t n, uint64_t seed) {
@@ -57,10 +78,11 @@ Workload<Key> make_workload(size_t n, uint64_t seed) {
     }
     w.keys = sorted;
     shuffle(w.keys, rng);
-    w.lookups = sorted;
-    shuffle(w.lookups, rng);
+    w.lookups[Uniform] = sorted;
+    shuffle(w.lookups[Uniform], rng);
     for (size_t i = 0; i < n; i++)
-        w.floors.push_back(i % 8 == 0 ? sorted[rng.below(n)] : make_key(rng, false, Key{}));
+        w.floors[Uniform].push_back(i % 8 == 0 ? sorted[rng.below(n)]
+                                               : make_key(rng, false, Key{}));
     for (size_t i = 0; i < kRanges; i++) {
         size_t first = rng.below(n - kRangeKeys + 1);
         w.range_low.push_back(sorted[first]);
@@ -68,6 +90,9 @@ Workload<Key> make_workload(size_t n, uint64_t seed) {
     }
     for (uint32_t i = 0; i < n; i++) w.removals.push_back(i);
     shuffle(w.removals, rng);
+    // Drawn last, so the workload above stays as it was before these sets.
+    w.lookups[Zipf] = zipf_draws(sorted, rng);
+    for (const Key &k : zipf_draws(sorted, rng)) w.floors[Zipf].push_back(just_above(k));
     return w;
 }
 
@@ -76,6 +101,7 @@ std::vector<std::unique_ptr<Subject<Key>>> make_subjects() {
     std::vector<std::unique_ptr<Subject<Key>>> s;
     s.emplace_back(new TarnSubject<Key, true>);
     s.emplace_back(new TarnSubject<Key, false>);
+    s.emplace_back(new TarnHpp<Key>);
     s.emplace_back(new StdSet<Key>);
 #ifdef TARN_BENCH_HAVE_BOOST
     s.emplace_back(new BoostAvl<Key>("boost avl_set"));
@@ -109,83 +135,88 @@ void print_skipped() {
 #endif
 }
 
-constexpr double kAbsent = std::numeric_limits<double>::quiet_NaN();
-
-double median(std::vector<double> v) {
-    if (v.empty()) return kAbsent;
+double median(std::vector<double> v) { // of at least one figure
     std::sort(v.begin(), v.end());
     size_t m = v.size() / 2;
     return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
 }
 
-// Median ns/op of each subject for each phase of one configuration.
+// ns/op of each subject for each phase of one configuration, one figure per
+// repetition (none for a phase the subject does not run).
 struct Result {
     std::string keys;
     size_t n;
+    int reps;
     std::vector<std::string> names;
-    std::vector<std::array<double, kPhases>> ns; // [subject][phase]
+    std::vector<std::array<std::vector<double>, kPhases>> ns; // [subject][phase][repetition]
 };
 
 template <class Key>
 uint64_t run_phase(Subject<Key> &s, Phase p) {
     switch (p) {
-    case Insert: return s.insert_all();
-    case Lookup: return s.lookup_all();
-    case Floor: return s.floor_all();
+    case Insert:
+    case InsertWarm: return s.insert_all();
+    case Lookup: return s.lookup_all(Uniform);
+    case LookupZipf: return s.lookup_all(Zipf);
+    case Floor: return s.floor_all(Uniform);
+    case FloorZipf: return s.floor_all(Zipf);
     case Scan: return s.scan_all();
     case Range: return s.range_all();
     default: return s.remove_all();
     }
 }
 
+// The warm insert needs an empty tree, so it runs after the removal.
+constexpr Phase kRunOrder[kPhases] = {Insert, Lookup, LookupZipf, Floor,     FloorZipf,
+                                      Scan,   Range,  Remove,     InsertWarm};
+
 // Repetitions interleave the subjects, so slow drifts of the machine touch
-// all alike, and the median repetition of each phase counts. Large trees get
-// fresh records on every repetition: where their pages land in the caches
-// varies from one allocation to the next, and one lucky or unlucky layout
-// should not decide a ratio.
+// all alike. Every repetition lays out fresh records: where their pages land
+// in the caches varies from one allocation to the next, and one lucky or
+// unlucky layout should not decide a ratio. All subjects lay theirs out
+// first, so each plain insert finds its records as cold as the others do;
+// a warm insert lays them out just before linking them.
 template <class Key>
 Result run_config(const char *label, size_t n, int reps) {
     std::fprintf(stderr, "running %s keys, n = %zu, %d repetitions\n", label, n, reps);
     Workload<Key> w = make_workload<Key>(n, 0x7a51 + n + sizeof(Key));
     auto subjects = make_subjects<Key>();
-    Result res{label, n, {}, {}};
-    for (auto &s : subjects) {
-        s->prepare(w);
-        res.names.push_back(s->name());
-        res.ns.push_back({});
-    }
-    std::vector<std::array<std::vector<double>, kPhases>> samples(subjects.size());
-    const double ops[kPhases] = {double(n), double(n),       double(n),
-                                 double(n), double(kRanges), double(n)};
+    Result res{label, n, reps, {}, {}};
+    for (auto &s : subjects) res.names.push_back(s->name());
+    res.ns.resize(subjects.size());
     std::array<uint64_t, kPhases> reference{};
     std::array<std::string, kPhases> reference_of{};
+    auto check = [&](Phase p, uint64_t sum, const std::string &name) {
+        if (reference_of[p].empty()) {
+            reference[p] = sum;
+            reference_of[p] = name;
+        } else if (sum != reference[p]) {
+            std::fprintf(stderr,
+                         "CHECKSUM MISMATCH: %s keys, n = %zu, %s: %s gave %016llx, "
+                         "%s gave %016llx\n",
+                         label, n, kPhaseNames[p], name.c_str(), (unsigned long long)sum,
+                         reference_of[p].c_str(), (unsigned long long)reference[p]);
+            std::abort();
+        }
+    };
     for (int rep = 0; rep < reps; rep++) {
+        for (auto &s : subjects) s->prepare(w);
         for (size_t i = 0; i < subjects.size(); i++) {
-            if (rep > 0 && n >= 100000) subjects[i]->prepare(w);
-            for (int p = 0; p < kPhases; p++) {
-                if (!subjects[i]->supports(Phase(p))) continue;
+            Subject<Key> &s = *subjects[i];
+            for (Phase p : kRunOrder) {
+                if (!s.supports(p)) continue;
+                if (p == InsertWarm) s.prepare(w);
                 auto t0 = std::chrono::steady_clock::now();
-                uint64_t sum = run_phase(*subjects[i], Phase(p));
+                uint64_t sum = run_phase(s, p);
                 auto t1 = std::chrono::steady_clock::now();
-                if (reference_of[p].empty()) {
-                    reference[p] = sum;
-                    reference_of[p] = subjects[i]->name();
-                } else if (sum != reference[p]) {
-                    std::fprintf(stderr,
-                                 "CHECKSUM MISMATCH: %s keys, n = %zu, %s: %s gave %016llx, "
-                                 "%s gave %016llx\n",
-                                 label, n, kPhaseNames[p], subjects[i]->name().c_str(),
-                                 (unsigned long long)sum, reference_of[p].c_str(),
-                                 (unsigned long long)reference[p]);
-                    std::abort();
-                }
-                double ns = std::chrono::duration<double, std::nano>(t1 - t0).count() / ops[p];
-                samples[i][p].push_back(ns);
+                check(p, sum, s.name());
+                if (p == InsertWarm) check(Remove, s.remove_all(), s.name()); // empty again
+                double ops = p == Range ? double(kRanges) : double(n);
+                res.ns[i][p].push_back(std::chrono::duration<double, std::nano>(t1 - t0).count() /
+                                       ops);
             }
         }
     }
-    for (size_t i = 0; i < subjects.size(); i++)
-        for (int p = 0; p < kPhases; p++) res.ns[i][p] = median(samples[i][p]);
     return res;
 }
 
@@ -195,10 +226,13 @@ int index_of(const Result &r, const std::string &name) {
     return -1;
 }
 
-std::string cell(double v, const char *format) {
-    if (std::isnan(v)) return "n/a";
-    char buf[32];
-    std::snprintf(buf, sizeof buf, format, v);
+// "median (min–max)", or n/a without figures.
+std::string cell(std::vector<double> v, int digits) {
+    if (v.empty()) return "n/a";
+    std::sort(v.begin(), v.end());
+    char buf[80];
+    std::snprintf(buf, sizeof buf, "%.*f (%.*f–%.*f)", digits, median(v), digits, v.front(), digits,
+                  v.back());
     return buf;
 }
 
@@ -210,42 +244,50 @@ struct Ratio {
 const Ratio kRatios[] = {{"tarn bytes", "boost avl_set"}, {"tarn bytes", "std::set"},
                          {"tarn bytes", "bsd RB"},        {"tarn bytes", "boost set"},
                          {"tarn bytes", "absl btree"},    {"tarn cmp", "libavl"},
-                         {"tarn cmp", "tsearch"}};
+                         {"tarn cmp", "tsearch"},         {"tarn hpp", "boost avl_set"}};
 
 std::string markdown(const Result &r) {
     std::ostringstream o;
-    o << "### " << r.keys << " keys, n = " << r.n << "\n\nns/op\n\n| workload |";
+    o << "### " << r.keys << " keys, n = " << r.n << "\n\nns/op: median (min–max) over " << r.reps
+      << " repetitions\n\n| workload |";
     for (const auto &name : r.names) o << ' ' << name << " |";
     o << "\n|---|";
     for (size_t i = 0; i < r.names.size(); i++) o << "---:|";
     o << '\n';
     for (int p = 0; p < kPhases; p++) {
         o << "| " << kPhaseNames[p] << " |";
-        for (size_t i = 0; i < r.names.size(); i++) o << ' ' << cell(r.ns[i][p], "%.1f") << " |";
+        for (size_t i = 0; i < r.names.size(); i++) o << ' ' << cell(r.ns[i][p], 1) << " |";
         o << '\n';
     }
-    o << "\ntarn / peer (below 1: tarn faster)\n\n| workload |";
+    o << "\ntarn / peer: median (min–max) of the " << r.reps
+      << " per-repetition ratios (below 1: tarn faster)\n\n| workload |";
     std::vector<std::pair<int, int>> pairs;
     for (const Ratio &q : kRatios) {
         int t = index_of(r, q.tarn), s = index_of(r, q.peer);
         if (t < 0 || s < 0) continue;
         pairs.push_back({t, s});
-        o << ' ' << (std::strcmp(q.tarn, "tarn bytes") ? "cmp" : "bytes") << " / " << q.peer
-          << " |";
+        o << ' ' << q.tarn + std::strlen("tarn ") << " / " << q.peer << " |";
     }
     o << "\n|---|";
     for (size_t i = 0; i < pairs.size(); i++) o << "---:|";
     o << '\n';
     for (int p = 0; p < kPhases; p++) {
         o << "| " << kPhaseNames[p] << " |";
-        for (auto [t, s] : pairs) o << ' ' << cell(r.ns[t][p] / r.ns[s][p], "%.2f") << " |";
+        for (auto [t, s] : pairs) {
+            const std::vector<double> &tarn = r.ns[t][p], &peer = r.ns[s][p];
+            std::vector<double> ratios; // repetition i of tarn against repetition i of the peer
+            for (size_t i = 0; i < std::min(tarn.size(), peer.size()); i++)
+                ratios.push_back(tarn[i] / peer[i]);
+            o << ' ' << cell(ratios, 2) << " |";
+        }
         o << '\n';
     }
     o << '\n';
     return o.str();
 }
 
-// One gnuplot data block per workload (8-byte keys): n, then each subject.
+// One gnuplot data block per workload (8-byte keys): n, then each subject's
+// median.
 void write_plot_data(const std::vector<Result> &results, const std::string &path) {
     std::ofstream f(path);
     bool first = true;
@@ -258,9 +300,11 @@ void write_plot_data(const std::vector<Result> &results, const std::string &path
         for (const Result &r : results) {
             if (r.keys != "8-byte") continue;
             f << r.n;
-            for (size_t i = 0; i < r.names.size(); i++)
-                f << '\t'
-                  << (std::isnan(r.ns[i][p]) ? std::string("NaN") : cell(r.ns[i][p], "%.2f"));
+            for (size_t i = 0; i < r.names.size(); i++) {
+                char buf[32] = "NaN";
+                if (!r.ns[i][p].empty()) std::snprintf(buf, sizeof buf, "%.2f", median(r.ns[i][p]));
+                f << '\t' << buf;
+            }
             f << '\n';
         }
     }

@@ -25,17 +25,17 @@ class SortedSetSubject : public Subject<Key> {
     const Workload<Key> *w_ = nullptr;
 
   public:
-    uint64_t lookup_all() override {
+    uint64_t lookup_all(ProbeSet set) override {
         uint64_t sum = 0;
-        for (const Key &k : w_->lookups) {
+        for (const Key &k : w_->lookups[set]) {
             auto it = set_.find(k);
             sum = mix(sum, it != set_.end() ? digest(*it) : kNotFound);
         }
         return sum;
     }
-    uint64_t floor_all() override {
+    uint64_t floor_all(ProbeSet set) override {
         uint64_t sum = 0;
-        for (const Key &k : w_->floors) {
+        for (const Key &k : w_->floors[set]) {
             auto it = set_.upper_bound(k);
             sum = mix(sum, it != set_.begin() ? digest(*std::prev(it)) : kNotFound);
         }
@@ -130,17 +130,17 @@ class BoostSubject final : public Subject<Key> {
         for (Record &r : records_) linked += set_.insert(r).second;
         return linked;
     }
-    uint64_t lookup_all() override {
+    uint64_t lookup_all(ProbeSet set) override {
         uint64_t sum = 0;
-        for (const Key &k : w_->lookups) {
+        for (const Key &k : w_->lookups[set]) {
             auto it = set_.find(k);
             sum = mix(sum, it != set_.end() ? digest(it->key) : kNotFound);
         }
         return sum;
     }
-    uint64_t floor_all() override {
+    uint64_t floor_all(ProbeSet set) override {
         uint64_t sum = 0;
-        for (const Key &k : w_->floors) {
+        for (const Key &k : w_->floors[set]) {
             auto it = set_.upper_bound(k);
             sum = mix(sum, it != set_.begin() ? digest(std::prev(it)->key) : kNotFound);
         }
@@ -242,18 +242,18 @@ class BsdSubject final : public Subject<Key> {
         for (Record &r : records_) linked += Ops::insert(&head_, &r) == nullptr;
         return linked;
     }
-    uint64_t lookup_all() override {
+    uint64_t lookup_all(ProbeSet set) override {
         uint64_t sum = 0;
-        for (const Key &k : w_->lookups) {
+        for (const Key &k : w_->lookups[set]) {
             Record p = probe(k);
             Record *r = Ops::find(&head_, &p);
             sum = mix(sum, r ? digest(r->key) : kNotFound);
         }
         return sum;
     }
-    uint64_t floor_all() override {
+    uint64_t floor_all(ProbeSet set) override {
         uint64_t sum = 0;
-        for (const Key &k : w_->floors) {
+        for (const Key &k : w_->floors[set]) {
             Record p = probe(k);
             Record *r = Ops::nfind(&head_, &p); // least not below k
             if (!r)
@@ -335,17 +335,17 @@ class LibAvl final : public Subject<Key> {
         }
         return linked;
     }
-    uint64_t lookup_all() override {
+    uint64_t lookup_all(ProbeSet set) override {
         uint64_t sum = 0;
-        for (const Key &k : w_->lookups) {
+        for (const Key &k : w_->lookups[set]) {
             avl_node_t *n = avl_search(&tree_, &k);
             sum = mix(sum, n ? digest(key_of(n)) : kNotFound);
         }
         return sum;
     }
-    uint64_t floor_all() override {
+    uint64_t floor_all(ProbeSet set) override {
         uint64_t sum = 0;
-        for (const Key &k : w_->floors) {
+        for (const Key &k : w_->floors[set]) {
             avl_node_t *n = nullptr;
             // The result is the probe's order against n (the header says the reverse).
             if (avl_search_closest(&tree_, &k, &n) < 0 && n) n = n->prev;
@@ -405,7 +405,7 @@ class TSearch final : public Subject<Key> {
 
   public:
     std::string name() const override { return "tsearch"; }
-    bool supports(Phase p) const override { return p != Floor && p != Range; }
+    bool supports(Phase p) const override { return p != Floor && p != FloorZipf && p != Range; }
     void prepare(const Workload<Key> &w) override { w_ = &w; }
     uint64_t insert_all() override {
         uint64_t linked = 0;
@@ -415,9 +415,9 @@ class TSearch final : public Subject<Key> {
         }
         return linked;
     }
-    uint64_t lookup_all() override {
+    uint64_t lookup_all(ProbeSet set) override {
         uint64_t sum = 0;
-        for (const Key &k : w_->lookups) {
+        for (const Key &k : w_->lookups[set]) {
             void *slot = tfind(&k, &root_, compare);
             sum = mix(sum, slot ? digest(**static_cast<const Key **>(slot)) : kNotFound);
         }

@@ -1,5 +1,5 @@
-// tarn in its two modes: byte-wise keys (big-endian bytes, no comparator)
-// and a comparator over the native key.
+// tarn in its two modes, byte-wise keys (big-endian bytes, no comparator)
+// and a comparator over the native key, and byte-wise through tarn.hpp.
 #pragma once
 
 #include <array>
@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "harness.hpp"
-#include "tarn.h"
+#include "tarn.hpp"
 
 namespace bench {
 
@@ -48,21 +48,25 @@ uint32_t compare_native(const void *tree_side, const void *probe) {
     return t < p ? TARN_CMP_LESS : p < t ? TARN_CMP_GREATER : TARN_CMP_EQUAL;
 }
 
-// Byte-wise: records and probes hold big-endian bytes. Comparator: they hold
-// the native key and compare_native orders them.
+// Records and probes as tarn sees them. Byte-wise: they hold big-endian
+// bytes. Comparator: they hold the native key and compare_native orders them.
 template <class Key, bool bytewise>
-class TarnSubject final : public Subject<Key> {
+class TarnRecords : public Subject<Key> {
+  protected:
     using Stored = std::conditional_t<bytewise, std::array<uint8_t, sizeof(Key)>, Key>;
     struct Record {
         tarn_node link;
         Stored key;
     };
-    static Key key_of(const tarn_node *n) {
-        const Record *r = reinterpret_cast<const Record *>(n); // link is first
+    static const Record *record_of(const tarn_node *n) {
+        return reinterpret_cast<const Record *>(n); // link is first
+    }
+    static uint64_t answer(const Record *r) {
+        if (!r) return kNotFound;
         if constexpr (bytewise)
-            return from_big_endian<Key>(r->key.data());
+            return digest(from_big_endian<Key>(r->key.data()));
         else
-            return r->key;
+            return digest(r->key);
     }
     static Stored stored(const Key &k) {
         if constexpr (bytewise) {
@@ -79,24 +83,46 @@ class TarnSubject final : public Subject<Key> {
         for (const Key &k : keys) out.push_back(stored(k));
         return out;
     }
+    // One search per probe, its answers folded into the checksum.
+    template <class Find>
+    static uint64_t answers(const std::vector<Stored> &probes, Find find) {
+        uint64_t sum = 0;
+        for (const Stored &k : probes) sum = mix(sum, answer(find(k)));
+        return sum;
+    }
 
     std::vector<Record> records_;
-    std::vector<Stored> lookups_, floors_, low_, high_;
+    std::array<std::vector<Stored>, kProbeSets> lookups_, floors_;
+    std::vector<Stored> low_, high_;
     const std::vector<uint32_t> *removals_ = nullptr;
+
+  public:
+    void prepare(const Workload<Key> &w) override {
+        for (int set = 0; set < kProbeSets; set++) {
+            lookups_[set] = convert(w.lookups[set]);
+            floors_[set] = convert(w.floors[set]);
+        }
+        low_ = convert(w.range_low);
+        high_ = convert(w.range_high);
+        removals_ = &w.removals;
+        // Last, so that the records are what a warm insert finds in the caches.
+        records_ = std::vector<Record>(w.keys.size()); // fresh pages on each call
+        for (size_t i = 0; i < w.keys.size(); i++) records_[i].key = stored(w.keys[i]);
+    }
+};
+
+// Through the C calls.
+template <class Key, bool bytewise>
+class TarnSubject final : public TarnRecords<Key, bytewise> {
+    using Base = TarnRecords<Key, bytewise>;
+    using Base::answer, Base::answers, Base::record_of;
+    using Base::records_, Base::lookups_, Base::floors_, Base::low_, Base::high_, Base::removals_;
+    using typename Base::Record;
+    using typename Base::Stored;
     tarn_head head_{};
 
   public:
     std::string name() const override { return bytewise ? "tarn bytes" : "tarn cmp"; }
-
-    void prepare(const Workload<Key> &w) override {
-        records_ = std::vector<Record>(w.keys.size()); // fresh pages on each call
-        for (size_t i = 0; i < w.keys.size(); i++) records_[i].key = stored(w.keys[i]);
-        lookups_ = convert(w.lookups);
-        floors_ = convert(w.floors);
-        low_ = convert(w.range_low);
-        high_ = convert(w.range_high);
-        removals_ = &w.removals;
-    }
 
     uint64_t insert_all() override {
         head_ = tarn_head{};
@@ -107,18 +133,14 @@ class TarnSubject final : public Subject<Key> {
         return linked;
     }
 
-    // One C call per key, its answers folded into the checksum.
-    template <class Call>
-    uint64_t answers(const std::vector<Stored> &keys, Call call) {
-        uint64_t sum = 0;
-        for (const Stored &k : keys) {
-            tarn_node *n = call(&head_, &k);
-            sum = mix(sum, n ? digest(key_of(n)) : kNotFound);
-        }
-        return sum;
+    uint64_t lookup_all(ProbeSet set) override {
+        return answers(lookups_[set],
+                       [this](const Stored &k) { return record_of(tarn_lookup(&head_, &k)); });
     }
-    uint64_t lookup_all() override { return answers(lookups_, tarn_lookup); }
-    uint64_t floor_all() override { return answers(floors_, tarn_lookup_le); }
+    uint64_t floor_all(ProbeSet set) override {
+        return answers(floors_[set],
+                       [this](const Stored &k) { return record_of(tarn_lookup_le(&head_, &k)); });
+    }
 
     uint64_t scan_all() override {
         uint64_t sum = 0;
@@ -126,7 +148,7 @@ class TarnSubject final : public Subject<Key> {
         tarn_init_iterator(&head_, &it);
         for (tarn_node *n = tarn_get_first_node(&head_, &it.current); n;
              n = tarn_get_next_node(&head_, &it))
-            sum = mix(sum, digest(key_of(n)));
+            sum = mix(sum, answer(record_of(n)));
         return sum;
     }
 
@@ -138,7 +160,7 @@ class TarnSubject final : public Subject<Key> {
             tarn_init_iterator(&head_, &it);
             for (tarn_node *n = tarn_get_first_node_in_range(&head_, low, high, &it.current); n;
                  n = tarn_get_next_node_in_range(&head_, low, high, &it))
-                sum = mix(sum, digest(key_of(n)));
+                sum = mix(sum, answer(record_of(n)));
         }
         return sum;
     }
@@ -150,6 +172,50 @@ class TarnSubject final : public Subject<Key> {
             removed += records_[i].link.in_tree == 0;
         }
         return removed + head_.count;
+    }
+};
+
+// Through the typed C++ interface, byte-wise, as its users would write it.
+template <class Key>
+class TarnHpp final : public TarnRecords<Key, true> {
+    using Base = TarnRecords<Key, true>;
+    using Base::answer, Base::answers;
+    using Base::records_, Base::lookups_, Base::floors_, Base::low_, Base::high_, Base::removals_;
+    using typename Base::Record;
+    using typename Base::Stored;
+    tarn::tree<Record, &Record::link, &Record::key> tree_;
+
+  public:
+    std::string name() const override { return "tarn hpp"; }
+    uint64_t insert_all() override {
+        uint64_t linked = 0;
+        for (Record &r : records_) linked += tree_.insert(r);
+        return linked;
+    }
+    uint64_t lookup_all(ProbeSet set) override {
+        return answers(lookups_[set], [this](const Stored &k) { return tree_.find(k); });
+    }
+    uint64_t floor_all(ProbeSet set) override {
+        return answers(floors_[set], [this](const Stored &k) { return tree_.floor(k); });
+    }
+    uint64_t scan_all() override {
+        uint64_t sum = 0;
+        for (const Record &r : tree_) sum = mix(sum, answer(&r));
+        return sum;
+    }
+    uint64_t range_all() override {
+        uint64_t sum = 0;
+        for (size_t i = 0; i < low_.size(); i++)
+            for (const Record &r : tree_.range(low_[i], high_[i])) sum = mix(sum, answer(&r));
+        return sum;
+    }
+    uint64_t remove_all() override {
+        uint64_t removed = 0;
+        for (uint32_t i : *removals_) {
+            tree_.erase(records_[i]);
+            removed += records_[i].link.in_tree == 0;
+        }
+        return removed + tree_.size();
     }
 };
 
