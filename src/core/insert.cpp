@@ -27,20 +27,6 @@ template <Dir d>
         if (!p->left && !p->right && p->balance != TARN_BAL_EQ) std::abort();
 }
 
-// p's subtree on side d grew by one level: true when p grew as well.
-template <Dir d>
-bool grew_on(tarn_head *head, tarn_node *p) {
-    if (p->balance == TARN_BAL_EQ) {
-        p->balance = heavy(d);
-        return true;
-    }
-    if (p->balance == heavy(d))
-        fix_heavy_side<d>(head, p);
-    else
-        p->balance = TARN_BAL_EQ;
-    return false;
-}
-
 // Where the probe belongs: the parent of a free link and its side, or no
 // parent when a linked node compares equal.
 struct Slot {
@@ -79,9 +65,19 @@ template <class Order>
     (slot.left ? p->left : p->right) = node;
     node->parent = p;
     node->in_tree = 1;
+    // Climb while subtrees grow. The side that grew is named by its balance
+    // code, computed rather than branched on: it is a coin toss per level.
     for (tarn_node *c = node; p; c = p, p = p->parent) {
-        bool taller = p->right == c ? grew_on<Right>(head, p) : grew_on<Left>(head, p);
-        if (!taller) break;
+        uint32_t grown = p->right == c ? TARN_BAL_RH : TARN_BAL_LH;
+        if (p->balance == TARN_BAL_EQ) {
+            p->balance = grown;
+            continue;
+        }
+        if (p->balance == grown)
+            on_side(Dir(grown == TARN_BAL_RH), [&]<Dir d>() { fix_heavy_side<d>(head, p); });
+        else
+            p->balance = TARN_BAL_EQ;
+        break;
     }
     head->count++;
     return 1;
