@@ -8,26 +8,30 @@ namespace {
 // One function per comparison, entered by a jump: those that call nothing
 // need no stack frame, which a body shared with the comparator's calls would
 // make every lookup pay.
-template <class Steer, class Order, class Pick>
-[[gnu::noinline]] tarn_node *descend_and_pick(tarn_node *root, uintptr_t delta, Order order,
-                                              Pick pick) {
-    return pick(descend<Steer>(root, delta, order));
+template <class Order, class Search>
+[[gnu::noinline]] tarn_node *search_with(tarn_node *root, uintptr_t delta, Order order,
+                                         Search search) {
+    return search(root, delta, order);
 }
 
-// Runs one descent from the effective root and returns what `pick` chooses
-// of it; every failure is NULL.
-template <class Steer, class Pick>
-tarn_node *key_descent(const tarn_head *head, const void *key, Pick pick) {
+// Runs one search from the effective root; every failure is NULL.
+template <class Search>
+tarn_node *key_search(const tarn_head *head, const void *key, Search search) {
     tarn_node *root = effective_root(head);
     if (!root || unreadable_probe(head, key)) return nullptr;
     uintptr_t delta = key_delta(head);
-    return with_key_order(
-        head, [&](auto bind) { return descend_and_pick<Steer>(root, delta, bind(key), pick); });
+    return with_key_order(head,
+                          [&](auto bind) { return search_with(root, delta, bind(key), search); });
 }
 
-// Function objects rather than functions, so each descent inlines its pick.
-constexpr auto hit = [](const Descent &s) { return s.hit; };
-constexpr auto hit_or_candidate = [](const Descent &s) { return s.hit ? s.hit : s.candidate; };
+// Function objects rather than functions, so each search inlines.
+constexpr auto exact = [](tarn_node *root, uintptr_t delta, const auto &order) {
+    return descend<SteerExact>(root, delta, order).hit;
+};
+template <Dir d>
+constexpr auto bound_on = [](tarn_node *root, uintptr_t delta, const auto &order) {
+    return bound<d>(root, delta, order);
+};
 
 tarn_node *leftmost_into(const tarn_head *head, tarn_node **out) {
     tarn_node *root = effective_root(head);
@@ -41,7 +45,7 @@ tarn_node *leftmost_into(const tarn_head *head, tarn_node **out) {
 
 TARN_EXPORT tarn_node *tarn_lookup(const tarn_head *head, const void *key) {
     check_descriptor(head, __func__);
-    return key_descent<SteerExact>(head, key, hit);
+    return key_search(head, key, exact);
 }
 
 TARN_EXPORT tarn_node *tarn_lookup_exact(const tarn_head *head, const void *key, uint32_t extra) {
@@ -59,12 +63,12 @@ TARN_EXPORT tarn_node *tarn_lookup_exact(const tarn_head *head, const void *key,
 
 TARN_EXPORT tarn_node *tarn_lookup_le(const tarn_head *head, const void *key) {
     check_descriptor(head, __func__);
-    return key_descent<SteerBound<Left>>(head, key, hit_or_candidate);
+    return key_search(head, key, bound_on<Left>);
 }
 
 TARN_EXPORT tarn_node *tarn_lookup_ge(const tarn_head *head, const void *key) {
     check_descriptor(head, __func__);
-    return key_descent<SteerBound<Right>>(head, key, hit_or_candidate);
+    return key_search(head, key, bound_on<Right>);
 }
 
 TARN_EXPORT void *tarn_lookup_user_data(const tarn_head *head, const void *key) {

@@ -35,8 +35,7 @@ struct CeilingWithin {
     template <class Order>
     tarn_node *operator()(tarn_node *root, uintptr_t delta, const Order &low,
                           const Order &high) const {
-        Descent s = descend<SteerBound<Right>>(root, delta, low);
-        tarn_node *n = s.hit ? s.hit : s.candidate;
+        tarn_node *n = bound<Right>(root, delta, low);
         if (n && high(key_at(n, delta)) == TARN_CMP_GREATER) return nullptr;
         return n;
     }
