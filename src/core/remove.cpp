@@ -9,18 +9,11 @@ namespace {
 
 Dir side_of(const tarn_node *n) { return n->parent && n->parent->left == n ? Left : Right; }
 
-// p's subtree on side d lost a level: true when p's subtree did too.
+// p's subtree on side d lost a level while p was heavy on the other side:
+// rotate, and tell whether p's subtree lost a level too.
 template <Dir d>
-bool shrank_on(tarn_head *head, tarn_node *p) {
+bool rotate_after_shrink(tarn_head *head, tarn_node *p) {
     constexpr Dir far = other(d);
-    if (p->balance == TARN_BAL_EQ) {
-        p->balance = heavy(far);
-        return false;
-    }
-    if (p->balance != heavy(far)) { // the shrunk side was the taller one
-        p->balance = TARN_BAL_EQ;
-        return true;
-    }
     tarn_node *x = child(p, far);
     if (x->balance == heavy(far)) {
         rotate_up<far>(head, p);
@@ -36,12 +29,22 @@ bool shrank_on(tarn_head *head, tarn_node *p) {
     return true;
 }
 
+// Climbs while subtrees shrink. The far side's balance code is computed
+// rather than branched on, since which side shrank is a coin toss per
+// level; only a rotation picks a mirror-image instantiation.
 void retrace_after_removal(tarn_head *head, tarn_node *p, Dir side) {
     while (p) {
         tarn_node *up = p->parent;
         Dir up_side = side_of(p); // both read before any rotation at p
-        bool shorter = on_side(side, [&]<Dir d>() { return shrank_on<d>(head, p); });
-        if (!shorter) return;
+        uint32_t far_heavy = side == Left ? TARN_BAL_RH : TARN_BAL_LH;
+        if (p->balance == TARN_BAL_EQ) {
+            p->balance = far_heavy;
+            return;
+        }
+        if (p->balance != far_heavy) // the shrunk side was the taller one
+            p->balance = TARN_BAL_EQ;
+        else if (!on_side(side, [&]<Dir d>() { return rotate_after_shrink<d>(head, p); }))
+            return;
         p = up;
         side = up_side;
     }
