@@ -10,43 +10,44 @@ namespace {
 Dir side_of(const tarn_node *n) { return n->parent && n->parent->left == n ? Left : Right; }
 
 // p's subtree on side d lost a level while p was heavy on the other side:
-// rotate, and tell whether p's subtree lost a level too.
+// rotate. Gives the subtree's new top when the subtree lost a level too,
+// else NULL.
 template <Dir d>
-bool rotate_after_shrink(tarn_head *head, tarn_node *p) {
+tarn_node *rotate_after_shrink(tarn_head *head, tarn_node *p) {
     constexpr Dir far = other(d);
     tarn_node *x = child(p, far);
     if (x->balance == heavy(far)) {
         rotate_up<far>(head, p);
         p->balance = x->balance = TARN_BAL_EQ;
-        return true;
+        return x;
     }
     if (x->balance == TARN_BAL_EQ) {
         rotate_up<far>(head, p);
         x->balance = heavy(d);
-        return false;
+        return nullptr;
     }
-    rotate_up_twice<far>(head, p);
-    return true;
+    return rotate_up_twice<far>(head, p);
 }
 
 // Climbs while subtrees shrink. The far side's balance code is computed
 // rather than branched on, since which side shrank is a coin toss per
-// level; only a rotation picks a mirror-image instantiation.
+// level; only a rotation picks a mirror-image instantiation. The parent
+// and the side are read only when the climb goes on: on a large tree each
+// is a cache miss.
 void retrace_after_removal(tarn_head *head, tarn_node *p, Dir side) {
     while (p) {
-        tarn_node *up = p->parent;
-        Dir up_side = side_of(p); // both read before any rotation at p
         uint32_t far_heavy = side == Left ? TARN_BAL_RH : TARN_BAL_LH;
         if (p->balance == TARN_BAL_EQ) {
             p->balance = far_heavy;
             return;
         }
+        tarn_node *top = p;          // of the subtree that lost a level
         if (p->balance != far_heavy) // the shrunk side was the taller one
             p->balance = TARN_BAL_EQ;
-        else if (!on_side(side, [&]<Dir d>() { return rotate_after_shrink<d>(head, p); }))
+        else if (!(top = on_side(side, [&]<Dir d>() { return rotate_after_shrink<d>(head, p); })))
             return;
-        p = up;
-        side = up_side;
+        side = side_of(top);
+        p = top->parent;
     }
 }
 
