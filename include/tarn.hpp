@@ -110,8 +110,15 @@ inline Key copied_key(const void *bytes) noexcept {
 // it inline.
 inline tarn_node *successor(tarn_node *node) noexcept {
     if (tarn_node *next = node->right) {
-        while (next->left) next = next->left;
-        return next;
+        // Each node passed is a later answer whose own step enters its right
+        // child: start loading those, so large trees wait for memory less.
+        for (;; next = next->left) {
+            tarn_node *later = next->right;
+#if defined(__GNUC__)
+            __builtin_prefetch(later ? later : next); // not NULL: that costs a page walk
+#endif
+            if (!next->left) return next;
+        }
     }
     for (tarn_node *from = node, *up = node->parent; up; from = up, up = up->parent)
         if (up->left == from) return up;

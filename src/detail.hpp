@@ -302,7 +302,19 @@ inline tarn_node *outermost(tarn_node *n) {
 // climb tests only the parent's left link, in both directions.
 template <Dir d>
 inline tarn_node *step(tarn_node *n) {
-    if (tarn_node *c = child(n, d)) return outermost<other(d)>(c);
+    if (tarn_node *c = child(n, d)) {
+        // Every node passed on the way down is the answer of a later step,
+        // and the step after that one enters its child on side d: start
+        // loading those children now. A scan of a tree larger than the
+        // caches then waits for memory about half as often.
+        for (;;) {
+            tarn_node *later = child(c, d);
+            __builtin_prefetch(later ? later : c); // not NULL: that costs a page walk
+            tarn_node *next = child(c, other(d));
+            if (!next) return c;
+            c = next;
+        }
+    }
     for (tarn_node *m = n, *p = n->parent; p; m = p, p = p->parent)
         if ((p->left == m) == (d == Right)) return p;
     return nullptr;
