@@ -419,8 +419,12 @@ inline tarn_node *bound(tarn_node *n, uintptr_t delta, const Order &order) {
     if constexpr (kTwoWay<Order>) {
         using Word = decltype(order.probe);
         tarn_node *candidate = nullptr;
-        do n = two_way_step<d>(load_big_endian<Word>(key_at(n, delta)), order.probe, n, candidate);
-        while (n);
+        auto level = [&](tarn_node *at) {
+            return two_way_step<d>(load_big_endian<Word>(key_at(at, delta)), order.probe, at,
+                                   candidate);
+        };
+        while ((n = level(n)) && (n = level(n))) { // two levels a turn: no register copy
+        }
         return candidate;
     } else if constexpr (std::is_same_v<Order, Word128Order>) { // by branches
         tarn_node *candidate = nullptr;
