@@ -78,8 +78,14 @@ tarn_node *next_in_range(const tarn_head *head, Bounds b, tarn_iterator *it, Bin
     uintptr_t delta = key_delta(head);
     tarn_node *n = it->current ? step<Right>(it->current)
                                : next_after_saved_key(root, delta, bind(it->saved_key));
-    if (!n || !not_below(bind(b.low)(key_at(n, delta)))) return nullptr;
-    return not_above(bind(b.high)(key_at(n, delta))) ? n : nullptr;
+    if (!n) return nullptr;
+    if constexpr (kTwoWay<decltype(bind(b.low))>) { // both checks as two plain comparisons
+        auto key = load_big_endian<decltype(bind(b.low).probe)>(key_at(n, delta));
+        return bind(b.low).probe <= key && key <= bind(b.high).probe ? n : nullptr;
+    } else {
+        if (!not_below(bind(b.low)(key_at(n, delta)))) return nullptr;
+        return not_above(bind(b.high)(key_at(n, delta))) ? n : nullptr;
+    }
 }
 
 // One function per comparison, entered by a jump: those that call nothing
