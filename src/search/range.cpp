@@ -79,7 +79,7 @@ tarn_node *next_in_range(const tarn_head *head, Bounds b, tarn_iterator *it, Bin
     tarn_node *n = it->current ? step<Right>(it->current)
                                : next_after_saved_key(root, delta, bind(it->saved_key));
     if (!n) return nullptr;
-    if constexpr (kTwoWay<decltype(bind(b.low))>) { // both checks as two plain comparisons
+    if constexpr (kSingleWord<decltype(bind(b.low))>) { // both checks as two plain comparisons
         auto key = load_big_endian<decltype(bind(b.low).probe)>(key_at(n, delta));
         return bind(b.low).probe <= key && key <= bind(b.high).probe ? n : nullptr;
     } else {
