@@ -67,17 +67,18 @@ template <class Order>
     node->in_tree = 1;
     // Climb while subtrees grow. The side that grew is named by its balance
     // code, computed rather than branched on: it is a coin toss per level.
-    uint32_t grown = slot.left ? TARN_BAL_LH : TARN_BAL_RH;
-    while (p->balance == TARN_BAL_EQ) {
-        p->balance = grown;
-        tarn_node *c = p;
-        if (!(p = p->parent)) break;
-        grown = p->right == c ? TARN_BAL_RH : TARN_BAL_LH;
+    for (tarn_node *c = node; p; c = p, p = p->parent) {
+        uint32_t grown = p->right == c ? TARN_BAL_RH : TARN_BAL_LH;
+        if (p->balance == TARN_BAL_EQ) {
+            p->balance = grown;
+            continue;
+        }
+        if (p->balance == grown)
+            on_side(Dir(grown == TARN_BAL_RH), [&]<Dir d>() { fix_heavy_side<d>(head, p); });
+        else
+            p->balance = TARN_BAL_EQ;
+        break;
     }
-    if (p && p->balance == grown)
-        on_side(Dir(grown == TARN_BAL_RH), [&]<Dir d>() { fix_heavy_side<d>(head, p); });
-    else if (p)
-        p->balance = TARN_BAL_EQ;
     head->count++;
     return 1;
 }
