@@ -21,10 +21,11 @@
 // field read) on the tree's tarn_head, which is the tree's only state: no
 // allocation, no hidden bookkeeping, and each call keeps the behaviour
 // tarn.h documents for it. clear() and the steps of iterators and range
-// views follow the links themselves, inline, and answer as the C steps. Anything not covered here
-// (walks, printing, balance checks, probe searches, replicas, lookups with an
-// extra value) is reached with the C calls through head(), record_of() and
-// node_of().
+// views follow the links themselves, inline; the steps answer as the C
+// steps (a range view's under an order that answers consistently). Anything
+// not covered here (walks, printing, balance checks, probe searches,
+// replicas, lookups with an extra value) is reached with the C calls through
+// head(), record_of() and node_of().
 //
 // Ordering is byte-wise over the key member by default. Another order is a
 // type whose static member `compare` is a tarn_compare_fn, given as the

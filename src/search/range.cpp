@@ -15,6 +15,18 @@ struct Bounds {
     const void *low, *high;
 };
 
+// A range step's two checks, high's only when low's passes. Single words
+// compare as plain integers, where a code per check would branch twice.
+template <class Order>
+bool within(const Order &low, const Order &high, const void *key) {
+    if constexpr (kSingleWord<Order>) {
+        auto word = load_big_endian<decltype(low.probe)>(key);
+        return low.probe <= word && word <= high.probe;
+    } else {
+        return not_below(low(key)) && not_above(high(key));
+    }
+}
+
 // Shared entry of the two first-node calls: resolves the tree, runs `find`
 // with both bounds bound to the descriptor's comparison, stores the result.
 template <class Find>
@@ -78,14 +90,7 @@ tarn_node *next_in_range(const tarn_head *head, Bounds b, tarn_iterator *it, Bin
     uintptr_t delta = key_delta(head);
     tarn_node *n = it->current ? step<Right>(it->current)
                                : next_after_saved_key(root, delta, bind(it->saved_key));
-    if (!n) return nullptr;
-    if constexpr (kSingleWord<decltype(bind(b.low))>) { // both checks as two plain comparisons
-        auto key = load_big_endian<decltype(bind(b.low).probe)>(key_at(n, delta));
-        return bind(b.low).probe <= key && key <= bind(b.high).probe ? n : nullptr;
-    } else {
-        if (!not_below(bind(b.low)(key_at(n, delta)))) return nullptr;
-        return not_above(bind(b.high)(key_at(n, delta))) ? n : nullptr;
-    }
+    return n && within(bind(b.low), bind(b.high), key_at(n, delta)) ? n : nullptr;
 }
 
 // One function per comparison, entered by a jump: those that call nothing
