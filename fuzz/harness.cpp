@@ -1,11 +1,12 @@
-// Differential fuzzer (libFuzzer, or replay.cpp): calls on a tree, its
-// replica and four cursors, every answer checked against an ordered model
-// and the whole tree after every change; a mismatch aborts naming the call.
-// Input: a configuration byte (comparison, key length and place, salt), then
-// four-byte operations: opcode, selector (view or cursor, flags), operands.
-// A key is a byte v, encoded in the tree's layout and ordered by rank(v). A
-// wild comparison answers some pairs outside 0..2; there only what still
-// holds is checked (shape, links, count, in_tree, answers being linked).
+// Differential fuzzer (libFuzzer, or replay.cpp): calls on a tree, a replica
+// of it and four cursors. Every answer is checked against the documented
+// algorithm replayed over the real tree (the oracle below), so answers that
+// depend on the tree's shape, on the replica's order or on codes outside
+// 0..2 are decided exactly; the whole tree is checked after every change.
+// A mismatch aborts naming the call.
+// Input: two configuration bytes (the tree's order, key length and place,
+// the replica's kind, salt), then four-byte operations: opcode, selector
+// (view or cursor, flags), two operands.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -20,47 +21,54 @@ namespace {
 
 // ---- Records, keys and orders ----------------------------------------------
 
+constexpr size_t kRoom = TARN_MAX_KEY_LEN + 1; // a replica may read one byte on
 struct Rec {
-    bool linked;        // the model: whether the tree holds this record
-    uint8_t before[16]; // a key before the node, unaligned
+    bool linked;           // the model: whether the tree holds this record
+    uint8_t before[kRoom]; // a key before the node, unaligned
     tarn_node node;
-    uint8_t after[8]; // or one after it
+    uint8_t after[kRoom]; // or one after it
 };
 constexpr uint64_t kNodeOffset = offsetof(Rec, node);
 constexpr size_t kPool = 320; // more records than keys: duplicates happen
 
 enum Order { Bytes, Contract, Wild };
 constexpr const char *kOrderName[] = {"byte-wise", "contract", "wild"};
+// How the replica orders the same tree: with the tree's comparator, another
+// one, bytes, a key prefix, keys read one byte on; or it has no origin.
+enum Replica { SameOrder, OtherOrder, AsBytes, Prefix, Shifted, Orphan };
 
 Order g_order;      // of the tree
-uint32_t g_salt;    // picks which pairs get wild codes
-size_t g_length;    // of its keys: 1, 2, 4, 5 (memcmp), 8 or 16
+Replica g_kind;     // of the replica
+uint32_t g_salt;    // picks which pairs get wild codes, and the other order
+size_t g_length;    // of its keys
 bool g_before;      // whether they lie before the node
 uint32_t g_extra;   // what tarn_lookup_exact must hand through
-uint64_t g_calls;   // comparator calls so far
+uint32_t g_seq;     // comparator calls since the call (or its replay) began
 size_t g_op;        // operations decoded so far
 const char *g_call; // the call under test, for messages
 
 [[noreturn]] void fail(const char *what, int line) {
-    std::fprintf(stderr, "tarn_fuzz: %s: %s (harness line %d, operation %zu, %zu-byte %s keys)\n",
-                 g_call, what, line, g_op, g_length, kOrderName[g_order]);
+    std::fprintf(stderr,
+                 "tarn_fuzz: %s: %s (harness line %d, operation %zu, %zu-byte %s keys, "
+                 "replica kind %d)\n",
+                 g_call, what, line, g_op, g_length, kOrderName[g_order], int(g_kind));
     std::abort();
 }
 #define EXPECT(cond) ((cond) ? void(0) : fail("expected " #cond, __LINE__))
-#define CALL(f, ...) (g_call = #f, f(__VA_ARGS__)) // names the call for messages
+#define CALL(f, ...) (g_call = #f, g_seq = 0, f(__VA_ARGS__)) // names the call for messages
 
 Rec *rec_of(const void *node) {
     return node ? reinterpret_cast<Rec *>(reinterpret_cast<uintptr_t>(node) - kNodeOffset)
                 : nullptr;
 }
-tarn_node *node_of(Rec *r) { return r ? &r->node : nullptr; }
+tarn_node *node_of(void *record) { return record ? &static_cast<Rec *>(record)->node : nullptr; }
 
 // v's high nibble leads the key (or ends its first word) and its low nibble
 // ends it: every byte of a word, and both words of 16 bytes, decide.
 size_t high_nibble_at() { return g_length == 16 ? 7 : 0; }
 void encode(uint8_t v, uint8_t *key) {
+    for (size_t i = 0; i < g_length; i++) key[i] = i < 8 ? '<' : 0xC3;
     if (g_length == 1) return void(*key = v);
-    std::memcpy(key, "<<<<<<<\0\xC3\xC3\xC3\xC3\xC3\xC3\xC3", g_length);
     key[high_nibble_at()] = uint8_t(v >> 4), key[g_length - 1] = uint8_t(v & 15);
 }
 uint8_t decode(const void *key) {
@@ -71,68 +79,91 @@ uint8_t *key_of(Rec &r) { return g_before ? r.before : r.after; }
 uint8_t value(const Rec *r) { return decode(key_of(const_cast<Rec &>(*r))); }
 
 // v's place in the order: its own byte-wise, else a permutation that bytes
-// get wrong. Each is its own inverse: rank() maps a rank back to its key.
+// get wrong. The other order is another permutation.
 unsigned rank(uint8_t v) {
     if (g_order == Bytes) return v;
     return g_salt & 1 ? v ^ 0xA5u : uint8_t(v << 4 | v >> 4);
 }
-
-constexpr uint32_t kWildCodes[] = {3, 0xFFFFFFFFu, 0x80000000u, 7};
-
-uint32_t code(uint8_t tree_v, uint8_t probe_v) {
-    g_calls++;
-    unsigned a = rank(tree_v), b = rank(probe_v);
-    if (g_order == Wild && ((a * 7 + b * 13 + g_salt) & 15) == 0) return kWildCodes[(a + b) & 3];
+uint32_t by_rank(unsigned a, unsigned b) {
     return a == b ? TARN_CMP_EQUAL : a > b ? TARN_CMP_GREATER : TARN_CMP_LESS;
 }
 
-// The tree's comparisons: of keys, of keys with tarn_lookup_exact's extra
-// value, and of nodes (for the probe calls: both sides are node addresses).
+// A wild pair answers by the number of calls made so far, so a search that
+// asks a node twice may get two answers.
+constexpr uint32_t kWildCodes[] = {
+    3,           0xFFFFFFFFu, TARN_CMP_EQUAL, TARN_CMP_GREATER, TARN_CMP_LESS,
+    0x80000000u, 7,           TARN_CMP_EQUAL};
+uint32_t code(uint8_t tree_v, uint8_t probe_v) {
+    unsigned a = rank(tree_v), b = rank(probe_v);
+    g_seq++;
+    if (g_order == Wild && ((a * 7 + b * 13 + g_salt) & 15) == 0)
+        return kWildCodes[(a + b + g_seq) & 7];
+    return by_rank(a, b);
+}
+
+// The tree's comparisons: of keys, of nodes (the probe calls), and an
+// order of its own for tarn_lookup_exact and the replica of another order.
 using Key = const void *;
 uint32_t compare_keys(Key t, Key p) { return code(decode(t), decode(p)); }
-uint32_t compare_exact(Key t, Key p, uint32_t x) {
-    return EXPECT(x == g_extra), compare_keys(t, p);
-}
 uint32_t compare_nodes(Key t, Key p) { return code(value(rec_of(t)), value(rec_of(p))); }
+uint32_t compare_other(Key t, Key p) {
+    return by_rank(uint8_t(decode(t) * 37 + g_salt), uint8_t(decode(p) * 37 + g_salt));
+}
+uint32_t compare_exact(Key t, Key p, uint32_t x) {
+    return EXPECT(x == g_extra), compare_other(t, p);
+}
 
-// ---- The tree and its model --------------------------------------------------
+// ---- The tree, its replica and the model -------------------------------------
 
-tarn_head g_head; // of the tree under test
+tarn_head g_head, g_replica;
 Rec g_pool[kPool];
-std::vector<const tarn_node *> g_nodes; // in link order, as the last check found them
+Rec g_probe; // stands for a key in the probe calls; never linked
+// The nodes linked, in order as the last check found them: pre, in, post.
+std::vector<tarn_node *> g_walk[3];
+std::vector<tarn_node *> &g_nodes = g_walk[TARN_WALK_INORDER];
 
-bool ordered() { return g_order != Wild; }
-unsigned rank_of(const Rec *r) { return rank(value(r)); }
+uint64_t key_offset() { return g_before ? offsetof(Rec, before) : offsetof(Rec, after); }
 void configure(bool by_node = false) {
     bool bytes = g_order == Bytes;
     tarn_compare_fn fn = by_node ? compare_nodes : bytes ? nullptr : compare_keys;
-    uint64_t key_offset = g_before ? offsetof(Rec, before) : offsetof(Rec, after);
-    EXPECT(tarn_init_new(&g_head, kNodeOffset, g_length, key_offset, fn,
-                         bytes ? nullptr : compare_exact) == 1);
+    EXPECT(tarn_init_new(&g_head, kNodeOffset, g_length, key_offset(), fn,
+                         g_salt & 2 ? compare_exact : nullptr) == 1);
 }
-tarn_head g_replica;      // of the tree
-Rec g_probe;              // stands for a key in the probe calls; never linked
-Rec g_any;                // a model answer: any linked node, or none (wild trees)
-Rec *const kAny = &g_any; // its node: where out-parameters start, never an answer
-tarn_node *const kUnwritten = &g_any.node;
+
+// Taken anew from the tree, over a descriptor full of ones; a replica re-
+// initialised while the tree is empty is a plain empty descriptor after.
+void replicate() {
+    tarn_compare_fn fn = g_kind == OtherOrder                   ? compare_other
+                         : g_kind >= AsBytes && g_kind < Orphan ? nullptr
+                                                                : compare_keys;
+    std::memset(&g_replica, 0xFF, sizeof g_replica);
+    tarn_head want = g_head;
+    CALL(tarn_replicate_head_node, &g_head, &g_replica, fn);
+    want.origin = &g_head, want.compare = fn, want.flags |= TARN_HEAD_REPLICA;
+    EXPECT(std::memcmp(&want, &g_replica, sizeof want) == 0);
+    if (g_kind == Prefix) tarn_init_new(&g_replica, kNodeOffset, g_length / 2, key_offset(), fn, 0);
+    if (g_kind == Shifted)
+        tarn_init_new(&g_replica, kNodeOffset, g_length - 1, key_offset() + 1, fn, nullptr);
+    if (g_kind == Orphan) g_replica.origin = nullptr;
+}
 
 // The descriptor a call is given: the tree's, or the replica.
 tarn_head *view(unsigned i) { return i & 1 ? &g_replica : &g_head; }
-
-// Whether n is the node of a record that the model holds linked.
-bool linked_in(const tarn_node *n) {
-    uintptr_t at = reinterpret_cast<uintptr_t>(n) - reinterpret_cast<uintptr_t>(&g_pool[0].node);
-    return at % sizeof(Rec) == 0 && at / sizeof(Rec) < kPool && rec_of(n)->linked;
+tarn_node *root_of(const tarn_head *h) {
+    if (!(h->flags & TARN_HEAD_REPLICA)) return h->root;
+    return h->origin ? h->origin->root : nullptr;
 }
 
 // Height of n's subtree, whose links, in_tree and balance codes must be
-// sound; appends its nodes to g_nodes in link order. 100 levels mean a cycle.
-int checked_height(const tarn_node *n, const tarn_node *parent, int depth) {
+// sound; lists its nodes in the three walk orders. 100 levels mean a cycle.
+int checked_height(tarn_node *n, const tarn_node *parent, int depth) {
     if (!n) return 0;
     EXPECT(depth <= 100 && n->parent == parent && n->in_tree == 1);
+    g_walk[TARN_WALK_PREORDER].push_back(n);
     int left = checked_height(n->left, n, depth + 1);
     g_nodes.push_back(n);
     int right = checked_height(n->right, n, depth + 1);
+    g_walk[TARN_WALK_POSTORDER].push_back(n);
     EXPECT(left - right <= 1 && right - left <= 1);
     EXPECT(n->balance == (left > right ? TARN_BAL_LH : right > left ? TARN_BAL_RH : TARN_BAL_EQ));
     return std::max(left, right) + 1;
@@ -142,53 +173,191 @@ int checked_height(const tarn_node *n, const tarn_node *parent, int depth) {
 // record, and the nodes linked being those the model holds. Verification
 // must pass, and fail with one balance code damaged.
 void check_tree() {
-    g_nodes.clear();
+    for (auto &nodes : g_walk) nodes.clear();
     checked_height(g_head.root, nullptr, 1);
     size_t linked = 0;
     for (const Rec &r : g_pool) linked += r.linked, EXPECT(r.node.in_tree == r.linked);
-    for (const tarn_node *n : g_nodes) EXPECT(linked_in(n));
-    for (size_t i = 1; ordered() && i < linked; i++)
-        EXPECT(rank_of(rec_of(g_nodes[i - 1])) < rank_of(rec_of(g_nodes[i])));
+    for (size_t i = 1; g_order != Wild && i < linked; i++)
+        EXPECT(rank(value(rec_of(g_nodes[i - 1]))) < rank(value(rec_of(g_nodes[i]))));
     bool empty = g_nodes.empty();
     EXPECT(g_nodes.size() == linked && g_head.count == linked);
-    EXPECT(tarn_verify_balance_factors(&g_head));
-    EXPECT(tarn_is_empty(&g_head) == empty && tarn_is_empty(&g_replica) == empty);
+    EXPECT(tarn_verify_balance_factors(&g_head) && tarn_verify_balance_factors(&g_replica));
+    EXPECT(tarn_is_empty(&g_head) == empty && tarn_is_empty(&g_replica) == !root_of(&g_replica));
     if (empty || g_op % 4) return; // now and then: verification is slow to fuzz
-    tarn_node *n = const_cast<tarn_node *>(g_nodes[g_op % linked]);
+    tarn_node *n = g_nodes[g_op % linked];
     uint32_t kept = n->balance;
     n->balance = (kept + 1 + g_op % 3) % 4;
-    EXPECT(!tarn_verify_balance_factors(&g_head) && !tarn_verify_balance_factors(&g_replica));
+    EXPECT(!tarn_verify_balance_factors(&g_head));
+    EXPECT(!tarn_verify_balance_factors(&g_replica) == (root_of(&g_replica) == g_head.root));
     n->balance = kept;
 }
 
-// The record at position i in link order, NULL outside the tree.
-Rec *at(ptrdiff_t i) {
-    return i >= 0 && size_t(i) < g_nodes.size() ? rec_of(g_nodes[size_t(i)]) : nullptr;
+// The in-order neighbour of a node: links alone decide, so this holds under
+// any comparison. An unlinked node has NULL links.
+tarn_node *neighbour(const tarn_node *n, bool forward) {
+    auto i = std::find(g_nodes.begin(), g_nodes.end(), n) - g_nodes.begin();
+    if (size_t(i) == g_nodes.size() || (!forward && i == 0)) return nullptr;
+    return forward ? (size_t(i) + 1 < g_nodes.size() ? g_nodes[size_t(i) + 1] : nullptr)
+                   : g_nodes[size_t(i) - 1];
 }
 
-// The model's answer for rank k: the nearest node at or beyond k in
-// direction `forward`, strictly beyond it unless `inclusive`.
-Rec *nearest(unsigned k, bool forward, bool inclusive) {
-    if (!ordered()) return kAny;
-    unsigned bound = k + (forward != inclusive);
-    auto below = [&](const tarn_node *n) { return rank_of(rec_of(n)) < bound; };
-    auto i = std::partition_point(g_nodes.begin(), g_nodes.end(), below) - g_nodes.begin();
-    return at(forward ? i : i - 1);
+// ---- The oracle: the documented descents, replayed ---------------------------
+
+// A code as the descriptor's configuration gives it: its comparator (or, for
+// tarn_lookup_exact, compare_exact; for probe calls, compare on nodes), else
+// memcmp over its key length. The library fails a call whose byte-wise
+// comparison would read a NULL probe; g_unread records that.
+enum How { ByKey, ByExact, ByNode };
+bool g_unread;
+uint32_t code_at(const tarn_head *h, tarn_node *n, Key probe, How how = ByKey) {
+    if (how == ByNode) return h->compare(n, probe);
+    Key key =
+        reinterpret_cast<Key>(reinterpret_cast<uintptr_t>(n) + h->key_offset - h->node_offset);
+    if (how == ByExact && h->compare_exact) return h->compare_exact(key, probe, g_extra);
+    if (how == ByKey && h->compare) return h->compare(key, probe);
+    if (!h->key_length) return TARN_CMP_EQUAL;
+    if (!probe) return g_unread = true, TARN_CMP_EQUAL;
+    int r = std::memcmp(key, probe, h->key_length);
+    return r < 0 ? TARN_CMP_LESS : r > 0 ? TARN_CMP_GREATER : TARN_CMP_EQUAL;
 }
-Rec *equal(unsigned k) {
-    Rec *r = nearest(k, true, true);
-    return r == kAny || (r && rank_of(r) == k) ? r : nullptr;
+constexpr bool not_below(uint32_t r) { return r == TARN_CMP_EQUAL || r == TARN_CMP_GREATER; }
+constexpr bool not_above(uint32_t r) { return r == TARN_CMP_EQUAL || r == TARN_CMP_LESS; }
+
+// The code tables: what a descent does on 0, 1, 2 and any other code.
+enum Act : uint8_t { Hit, Left, Right, KeepLeft, KeepRight, Halt };
+struct Steer {
+    Act equal, greater, less, other;
+};
+constexpr Steer kFind{Hit, Left, Right, Right}; // lookups, insertion, strict searches
+constexpr Steer kFloor{Hit, Left, KeepRight, Left};
+constexpr Steer kCeiling{Hit, KeepLeft, Right, KeepLeft}; // and the first range search
+constexpr Steer kProbe{Hit, Left, Right, Halt};
+
+struct Path {
+    tarn_node *hit, *kept, *end; // end: the last node asked
+    uint32_t code;               // its answer
+    bool stopped;                // on a hit, or on a code that halts
+};
+Path descend(tarn_node *n, Steer s, const tarn_head *h, Key probe, How how = ByKey) {
+    Path p{};
+    while (n) {
+        p.end = n, p.code = code_at(h, n, probe, how);
+        Act a = p.code == 0 ? s.equal : p.code == 1 ? s.greater : p.code == 2 ? s.less : s.other;
+        if (a == Hit) p.hit = n;
+        if (a == Hit || a == Halt) return p.stopped = true, p;
+        if (a == KeepLeft || a == KeepRight) p.kept = n;
+        n = a == Left || a == KeepLeft ? n->left : n->right;
+    }
+    return p;
 }
 
-// The in-order neighbour of a node a cursor holds: links alone decide, so
-// this holds under any comparison. An unlinked node has NULL links.
-Rec *neighbour(const Rec *held, bool forward) {
-    auto i = std::find(g_nodes.begin(), g_nodes.end(), &held->node) - g_nodes.begin();
-    return size_t(i) == g_nodes.size() ? nullptr : at(forward ? i + 1 : i - 1);
+// The key searches: floor, ceiling, equality (kept stays NULL); and the
+// strict searches, as a detached cursor resumes.
+template <const Steer &steer, How how = ByKey>
+tarn_node *search(const tarn_head *h, Key key) {
+    Path p = descend(root_of(h), steer, h, key, how);
+    return p.hit ? p.hit : p.kept;
+}
+template <bool forward>
+tarn_node *strictly(const tarn_head *h, Key key) {
+    Path p = descend(root_of(h), kFind, h, key);
+    if (p.hit) return neighbour(p.hit, forward);
+    if (!p.end) return nullptr;
+    uint32_t r = code_at(h, p.end, key); // a search without a hit asks the end node again
+    return r == TARN_CMP_EQUAL || r == (forward ? 1u : 2u) ? p.end : neighbour(p.end, forward);
 }
 
-void expect_answer(const tarn_node *got, Rec *want) {
-    EXPECT(want == kAny ? !got || linked_in(got) : got == node_of(want));
+// The first node of a range, by the first call or (second) the other.
+tarn_node *first_in_range(const tarn_head *h, Key low, Key high, bool second) {
+    if (!second) {
+        Path p = descend(root_of(h), kCeiling, h, low);
+        tarn_node *n = p.hit ? p.hit : p.kept;
+        return n && code_at(h, n, high) == TARN_CMP_GREATER ? nullptr : n;
+    }
+    Path p = descend(root_of(h), kFind, h, low);
+    if (p.hit || !p.end) return p.hit;
+    uint32_t r = code_at(h, p.end, low);
+    tarn_node *n = r == TARN_CMP_GREATER ? p.end : nullptr;
+    if (r == TARN_CMP_LESS && (n = neighbour(p.end, true)) && code_at(h, n, low) != 1) n = nullptr;
+    return n && not_above(code_at(h, n, high)) ? n : nullptr;
+}
+
+// The next node of a range scan from where the cursor holds or saved.
+tarn_node *next_in_range(const tarn_head *h, Key low, Key high, tarn_node *held, Key saved) {
+    tarn_node *n = held ? neighbour(held, true) : nullptr;
+    if (!h) return nullptr;
+    if (!held) {
+        Path p = descend(root_of(h), kFind, h, saved);
+        uint32_t r = p.hit || !p.end ? 0 : code_at(h, p.end, saved);
+        n = p.hit ? neighbour(p.hit, true) : r == 1 ? p.end : r == 2 ? neighbour(p.end, true) : 0;
+    }
+    return n && not_below(code_at(h, n, low)) && not_above(code_at(h, n, high)) ? n : nullptr;
+}
+
+// The probe steps: onward within a search, a nested search at each turn,
+// whose node answers when nothing nearer turns up below it.
+tarn_node *nested(const tarn_head *h, tarn_node *n, Key probe, bool forward) {
+    for (; n; n = forward ? n->right : n->left) {
+        uint32_t r = code_at(h, n, probe, ByNode);
+        if (r == (forward ? 1u : 2u)) {
+            tarn_node *nearer = nested(h, forward ? n->left : n->right, probe, forward);
+            return nearer ? nearer : n;
+        }
+        if (r != (forward ? 2u : 1u)) return r == TARN_CMP_EQUAL ? neighbour(n, forward) : nullptr;
+    }
+    return nullptr;
+}
+template <bool forward>
+tarn_node *from_probe(const tarn_head *h, Key probe) {
+    return h->compare ? nested(h, h->root, probe, forward) : nullptr;
+}
+
+// tarn_search_for_node's result and *out as one answer: the node found, a
+// mark for a stop without one, or NULL.
+tarn_node g_halted, g_broken;
+tarn_node *search_for_node(const tarn_head *h, Key probe) {
+    tarn_node *out = &g_broken;
+    int32_t stopped = tarn_search_for_node(h, probe, &out);
+    return stopped == 1 ? out ? out : &g_halted : stopped || out ? &g_broken : nullptr;
+}
+tarn_node *find_probe(const tarn_head *h, Key probe) {
+    Path p = h->compare ? descend(h->root, kProbe, h, probe, ByNode) : Path{};
+    return p.hit ? p.hit : p.stopped ? &g_halted : nullptr;
+}
+
+tarn_node *lookup_exact(const tarn_head *h, Key key) { return tarn_lookup_exact(h, key, g_extra); }
+tarn_node *lookup_user_data(const tarn_head *h, Key key) {
+    return node_of(tarn_lookup_user_data(h, key));
+}
+
+// The calls that answer one key (or probe node) with one node.
+using Search = tarn_node *(*)(const tarn_head *, Key);
+constexpr struct {
+    const char *name;
+    Search call, want;
+    bool by_node;
+} kQueries[] = {
+    {"tarn_lookup", tarn_lookup, search<kFind>, false},
+    {"tarn_lookup_exact", lookup_exact, search<kFind, ByExact>, false},
+    {"tarn_lookup_user_data", lookup_user_data, search<kFind>, false},
+    {"tarn_lookup_le", tarn_lookup_le, search<kFloor>, false},
+    {"tarn_lookup_ge", tarn_lookup_ge, search<kCeiling>, false},
+    {"tarn_get_next_node_from_key", tarn_get_next_node_from_key, strictly<true>, false},
+    {"tarn_get_previous_node_from_key", tarn_get_previous_node_from_key, strictly<false>, false},
+    {"tarn_search_for_node", search_for_node, find_probe, true},
+    {"tarn_get_next_from_node", tarn_get_next_from_node, from_probe<true>, true},
+    {"tarn_get_prev_from_node", tarn_get_prev_from_node, from_probe<false>, true},
+};
+
+// Runs the library's call, then the oracle from the same start; a byte-wise
+// read of a NULL probe makes the call fail.
+template <class Call, class Oracle>
+void expect_same(Call call, Oracle oracle) {
+    g_seq = 0;
+    auto got = call();
+    g_seq = 0, g_unread = false;
+    auto want = oracle();
+    EXPECT(got == (g_unread ? decltype(want){} : want));
 }
 
 // ---- Operations ------------------------------------------------------------
@@ -199,7 +368,16 @@ struct Op {
 
 size_t pick(uint8_t b) { return size_t(b) * kPool / 256; }
 
-// Now and then many inserts at once, to reach deep trees.
+// A probe key in the view's own layout: a record's key as h reads it, which
+// finds that record; or a value encoded in the tree's layout.
+uint8_t *probe_key(const tarn_head *h, uint8_t v, bool of_record, uint8_t *key) {
+    const uint8_t *at =
+        reinterpret_cast<const uint8_t *>(&g_pool[pick(v)].node) + h->key_offset - h->node_offset;
+    return of_record ? std::memcpy(key, at, h->key_length), key : (encode(v, key), key);
+}
+
+// Now and then many inserts at once, to reach deep trees. The oracle's
+// descent names the parent; rotations keep the new node beside it in order.
 void insert_op(const Op &o) {
     uint8_t v = o.y;
     for (unsigned n = o.sel >= 0xE0 ? o.sel % 32 * 2 : 1; n; n--, v = uint8_t(v * 37 + 11)) {
@@ -208,13 +386,17 @@ void insert_op(const Op &o) {
             if ((i = (i + 1) % kPool) == pick(o.x)) return; // every record is linked
         Rec &r = g_pool[i];
         encode(v, key_of(r));
-        bool fresh = !equal(rank_of(&r));
+        if (o.sel & 16) // now and then by a key prefix, which keeps the tree ordered
+            tarn_init_new(&g_head, kNodeOffset, g_length / 2, key_offset(), g_head.compare, 0);
+        g_seq = 0;
+        Path p = descend(g_head.root, kFind, &g_head, key_of(r));
         int32_t got = CALL(tarn_insert, &g_head, &r.node);
+        configure();
         const tarn_node zero{};
-        EXPECT((got == 1 || got == 0) && (!ordered() || got == fresh));
-        EXPECT(got || std::memcmp(&r.node, &zero, sizeof zero) == 0); // zeroed, then refused
+        EXPECT(got == !p.hit && (got || std::memcmp(&r.node, &zero, sizeof zero) == 0));
         r.linked = got;
         check_tree();
+        EXPECT(!p.end || !got || neighbour(&r.node, p.code == TARN_CMP_GREATER) == p.end);
     }
 }
 
@@ -231,117 +413,65 @@ void remove_op(const Op &o) {
     }
 }
 
-// Probe calls compare nodes: a re-initialisation, which keeps the nodes,
-// sets that up and undoes it. A refused call finds no comparator.
+// Probe calls compare nodes: the tree's descriptor is re-initialised for
+// them, which keeps its nodes, and back after; the replica's comparator is
+// set by hand. A refused call finds no comparator.
 template <class Call>
-auto probe_call(bool refused, Call call) {
-    if (!refused) configure(true);
-    auto result = call();
-    configure();
-    return result;
+void probe_call(tarn_head *h, bool refused, Call call) {
+    tarn_compare_fn kept = h->compare;
+    h == &g_head ? configure(!refused) : void(h->compare = refused ? nullptr : compare_nodes);
+    call();
+    h == &g_head ? configure() : void(h->compare = kept);
 }
 
-void set_probe(uint8_t v) { encode(v, key_of(g_probe)); }
-
-// Wild trees always pass out, which tells the node unlinked; elsewhere the
-// model does, and the check of the tree confirms it.
 void delete_probe_op(const Op &o) {
-    bool refused = o.sel & 4 && !g_head.compare, with_out = !(o.sel & 8) || !ordered();
-    set_probe(o.x);
-    Rec *want = refused ? nullptr : equal(rank(o.x));
-    tarn_node *out = kUnwritten;
-    int32_t got = probe_call(refused, [&] {
-        return CALL(tarn_delete_node, &g_head, &g_probe.node, with_out ? &out : nullptr);
+    bool refused = o.sel & 4 && !g_head.compare, with_out = !(o.sel & 8);
+    encode(o.x, key_of(g_probe));
+    tarn_node *out = &g_probe.node;
+    probe_call(&g_head, refused, [&] {
+        g_seq = 0;
+        Path p =
+            g_head.compare ? descend(g_head.root, kProbe, &g_head, &g_probe.node, ByNode) : Path{};
+        int32_t got = CALL(tarn_delete_node, &g_head, &g_probe.node, with_out ? &out : nullptr);
+        EXPECT(got == p.stopped && (!with_out || out == p.hit));
+        if (p.hit) rec_of(p.hit)->linked = false;
     });
-    Rec *gone = with_out ? rec_of(out) : want;
-    expect_answer(node_of(gone), want);
-    EXPECT(got == (gone != nullptr) || (!ordered() && got == 1));
-    if (gone) gone->linked = false;
     check_tree();
 }
 
-tarn_node *lookup_exact(const tarn_head *h, Key k) { return tarn_lookup_exact(h, k, g_extra); }
-// The record as its node; one that is not tarn_lookup's becomes a non-answer.
-tarn_node *lookup_user_data(const tarn_head *h, Key k) {
-    tarn_node *n = tarn_lookup(h, k);
-    return tarn_lookup_user_data(h, k) == rec_of(n) ? n : kUnwritten;
-}
-// *out, or a non-answer when the result disagrees; with no out, nothing is
-// searched. Only a wild code may stop the search without a node.
-tarn_node *search_for_node(const tarn_head *h, Key probe) {
-    uint64_t calls = g_calls;
-    EXPECT(tarn_search_for_node(h, probe, nullptr) == 0 && calls == g_calls);
-    tarn_node *out = kUnwritten;
-    int32_t stopped = tarn_search_for_node(h, probe, &out);
-    return stopped == (out != nullptr) || (g_order == Wild && stopped == 1) ? out : kUnwritten;
-}
-
-// The calls that answer one key or probe with one node.
-struct Query {
-    const char *name;
-    tarn_node *(*call)(const tarn_head *, Key);
-    int direction; // 0: equal key only
-    bool inclusive, by_node;
-};
-constexpr Query kQueries[] = {
-    {"tarn_lookup", tarn_lookup, 0, true, false},
-    {"tarn_lookup_exact", lookup_exact, 0, true, false},
-    {"tarn_lookup_user_data", lookup_user_data, 0, true, false},
-    {"tarn_lookup_le", tarn_lookup_le, -1, true, false},
-    {"tarn_lookup_ge", tarn_lookup_ge, 1, true, false},
-    {"tarn_get_next_node_from_key", tarn_get_next_node_from_key, 1, false, false},
-    {"tarn_get_previous_node_from_key", tarn_get_previous_node_from_key, -1, false, false},
-    {"tarn_search_for_node", search_for_node, 0, true, true},
-    {"tarn_get_next_from_node", tarn_get_next_from_node, 1, false, true},
-    {"tarn_get_prev_from_node", tarn_get_prev_from_node, -1, false, true},
-};
-
-// Every query on one key; a byte-wise NULL key (or a probe call without a
-// comparator) finds nothing. Probe calls start from a descriptor's own
-// root, so the replica's view asks the tree itself.
+// Every query on one key or probe, through the tree or the replica. Probe
+// calls start from the descriptor's own root: the replica's is a snapshot.
 void query_op(const Op &o) {
     tarn_head *h = view(o.sel);
-    set_probe(o.x);
+    uint8_t buffer[kRoom];
+    bool absent = o.sel & 4 && !h->compare;
+    Key k = absent && !h->compare_exact ? nullptr : probe_key(h, o.x, o.sel & 8, buffer);
     g_extra = uint32_t(o.x) * 0x01000193u;
-    unsigned k = rank(o.x);
-    for (const Query &q : kQueries) {
-        g_call = q.name;
-        bool absent = o.sel & 4 && !(q.by_node ? g_head : *h).compare;
-        tarn_node *got = q.by_node
-                             ? probe_call(absent, [&] { return q.call(&g_head, &g_probe.node); })
-                             : q.call(h, absent ? nullptr : key_of(g_probe));
-        Rec *want = q.direction ? nearest(k, q.direction > 0, q.inclusive) : equal(k);
-        expect_answer(got, absent ? nullptr : want);
-    }
+    encode(o.x, key_of(g_probe));
+    auto ask = [&](bool by_node) {
+        for (const auto &q : kQueries) {
+            Key probe = by_node ? &g_probe.node : k;
+            if (q.by_node == by_node && (g_call = q.name))
+                expect_same([&] { return q.call(h, probe); }, [&] { return q.want(h, probe); });
+        }
+    };
+    ask(false);
+    probe_call(h, absent, [&] {
+        EXPECT(CALL(tarn_search_for_node, h, &g_probe.node, nullptr) == 0 && g_seq == 0);
+        ask(true);
+    });
 }
 
 struct Cursor {
     tarn_iterator it;
-    Rec *holding;  // NULL: detached
-    uint8_t saved; // the key value saved_key holds
+    tarn_node *holding;              // NULL: detached
+    uint8_t saved[TARN_MAX_KEY_LEN]; // what saved_key holds
 };
 Cursor g_cursors[4]; // even ones on the tree, odd ones on the replica
 
 void expect_cursor(const Cursor &c) {
-    uint8_t key[16];
-    encode(c.saved, key);
-    EXPECT(c.it.current == node_of(c.holding) && !std::memcmp(c.it.saved_key, key, g_length));
+    EXPECT(c.it.current == c.holding && !std::memcmp(c.it.saved_key, c.saved, sizeof c.saved));
 }
-
-// Bounds from two operand bytes: high a little above low (now and then just
-// below it: an inverted range) or, with the top two bits set, anywhere.
-struct Bounds {
-    uint8_t low, high, low_key[16], high_key[16];
-    Bounds(uint8_t a, uint8_t b) : low(a), high(b) {
-        if ((b & 0xC0) != 0xC0) high = uint8_t(rank(uint8_t(rank(a) + (b & 7) - 2)));
-        encode(low, low_key), encode(high, high_key);
-    }
-    bool within(const Rec *r) const {
-        uint32_t lo = code(value(r), low), hi = code(value(r), high);
-        return (lo == TARN_CMP_EQUAL || lo == TARN_CMP_GREATER) &&
-               (hi == TARN_CMP_EQUAL || hi == TARN_CMP_LESS);
-    }
-};
 
 // The cursor calls and the first-node calls that start scans. Holding, a
 // cursor steps through links; detached, it searches from saved_key. Calls
@@ -358,80 +488,116 @@ void cursor_op(const Op &o) {
     if (kind == Init) {
         EXPECT(CALL(tarn_init_iterator, head, &c.it) == 1);
         c.holding = nullptr;
-        if (o.sel & 128) c.saved = o.x, encode(o.x, c.it.saved_key); // start after it
+        if (o.sel & 128)
+            std::memcpy(c.saved, probe_key(head, o.x, o.y & 1, c.it.saved_key), g_length);
         return expect_cursor(c);
     }
     if (kind == Yield) {
         CALL(tarn_pre_sched_yield, head, &c.it);
-        if (head && c.holding) c.saved = value(c.holding), c.holding = nullptr;
+        if (head && c.holding)
+            std::memcpy(c.saved,
+                        reinterpret_cast<uint8_t *>(c.holding) + head->key_offset -
+                            head->node_offset,
+                        head->key_length);
+        c.holding = head ? nullptr : c.holding;
         return expect_cursor(c);
     }
 #ifdef TARN_CHECKED // the checked library stops a step from a node removed meanwhile
-    if (kind < Yield && c.holding && !c.holding->node.in_tree) return;
+    if (kind < Yield && c.holding && !c.holding->in_tree) return;
 #endif
-    // Bounds near the cursor now and then, so that they decide; a byte-wise
-    // bound NULL now and then, which finds nothing.
-    uint8_t near = c.holding ? value(c.holding) : c.saved;
-    Bounds b(o.sel & 128 ? near : o.x, o.y);
-    const void *low = absent && o.y & 16 ? nullptr : b.low_key;
-    const void *high = absent && !(o.y & 16) ? nullptr : b.high_key;
+    // Bounds near each other in the tree's order (now and then anywhere, or
+    // inverted), now and then from the key the cursor stands at; a byte-wise
+    // bound NULL now and then, which fails the call where it would be read.
+    uint8_t low_v = o.sel & 128 ? c.holding ? value(rec_of(c.holding)) : decode(c.saved) : o.x;
+    uint8_t high_v =
+        (o.y & 0xC0) == 0xC0 ? o.y : uint8_t(rank(uint8_t(rank(low_v) + (o.y & 7) - 2)));
+    uint8_t low_key[kRoom], high_key[kRoom];
+    encode(low_v, low_key), encode(high_v, high_key);
+    Key low = absent && o.y & 16 ? nullptr : low_key,
+        high = absent && !(o.y & 16) ? nullptr : high_key;
     tarn_node **out = o.y & 8 ? nullptr : &c.it.current; // for the first-node calls
-    Rec *want = nullptr;
-    if (kind == First) {
-        want = at(0);
-    } else if (kind == FirstInRange) {
-        want = nearest(rank(b.low), true, !other);
-        if (want && want != kAny && rank_of(want) > rank(b.high)) want = nullptr;
-        if (other && equal(rank(b.low))) want = equal(rank(b.low));
-    } else if (c.holding) {
-        want = neighbour(c.holding, kind != Previous);
-    } else if (head) {
-        want = nearest(rank(c.saved), kind != Previous, false);
-    }
-    if (kind == InRange && want && want != kAny && !b.within(want)) want = nullptr;
-    if ((kind == InRange && !head) || (ranged && absent)) want = nullptr;
     tarn_node *got = nullptr;
-    switch (kind) {
-    case InRange:
-        got = CALL(tarn_get_next_node_in_range, head, low, high, &c.it);
-        EXPECT(!got || b.within(rec_of(got)));
-        break;
-    case Next: got = CALL(tarn_get_next_node, head, &c.it); break;
-    case Previous: got = CALL(tarn_get_previous_node, head, &c.it); break;
-    case NextRecord: {
-        void *record = CALL(tarn_get_next_user_data, head, &c.it);
-        got = c.it.current; // a detached cursor that found nothing stays NULL
-        EXPECT(record == (head ? rec_of(got) : nullptr));
-        break;
-    }
-    case First:
-        got = other ? node_of(static_cast<Rec *>(CALL(tarn_get_first_user_data, head, out)))
-                    : CALL(tarn_get_first_node, head, out);
-        break;
-    default: // an equal node answers range2 without a look at high
-        got = other ? CALL(tarn_get_first_node_in_range2, head, low, high, out)
-                    : CALL(tarn_get_first_node_in_range, head, low, high, out);
-    }
-    expect_answer(got, want);
+    auto call = [&]() -> tarn_node * {
+        switch (kind) {
+        case InRange: return CALL(tarn_get_next_node_in_range, head, low, high, &c.it);
+        case Next: return CALL(tarn_get_next_node, head, &c.it);
+        case Previous: return CALL(tarn_get_previous_node, head, &c.it);
+        case NextRecord: // a detached cursor that found nothing stays NULL
+            EXPECT(CALL(tarn_get_next_user_data, head, &c.it) == (head ? rec_of(c.it.current) : 0));
+            return c.it.current;
+        case First:
+            return other ? node_of(CALL(tarn_get_first_user_data, head, out))
+                         : CALL(tarn_get_first_node, head, out);
+        default:
+            return other ? CALL(tarn_get_first_node_in_range2, head, low, high, out)
+                         : CALL(tarn_get_first_node_in_range, head, low, high, out);
+        }
+    };
+    auto oracle = [&]() -> tarn_node * {
+        tarn_node *root = root_of(view_head);
+        switch (kind) {
+        case InRange: return next_in_range(head, low, high, c.holding, c.saved);
+        case First: return root ? g_nodes.front() : nullptr;
+        case FirstInRange: return first_in_range(head, low, high, other);
+        default:
+            if (c.holding) return neighbour(c.holding, kind != Previous);
+            if (!head) return nullptr;
+            return (kind == Previous ? strictly<false> : strictly<true>)(head, c.saved);
+        }
+    };
+    expect_same([&] { return got = call(); }, oracle);
     bool stores = kind < First ? got || c.holding || ranged : out && (got || ranged);
-    if (stores) c.holding = rec_of(got);
+    if (stores) c.holding = got;
     expect_cursor(c);
 }
 
-// ---- Set-up ------------------------------------------------------------------
+// The walks through either view: the in-order walk stopped by its visitor,
+// or with the visitor removing the node it was handed, which ends the walk;
+// the three-order walk and the print.
+struct Visits {
+    tarn_head *head;
+    size_t stop_at, remove_at;
+    std::vector<tarn_node *> seen;
+};
+int32_t visit(tarn_head *h, tarn_node *n, void *context) {
+    auto &v = *static_cast<Visits *>(context);
+    EXPECT(h == v.head);
+    v.seen.push_back(n);
+    if (v.seen.size() == v.remove_at) tarn_delete(&g_head, n), rec_of(n)->linked = false;
+    return v.seen.size() != v.stop_at;
+}
+Visits *g_printed;
+void print_hook(tarn_node *n) { g_printed->seen.push_back(n); }
+
+void walk_op(const Op &o) {
+    tarn_head *h = view(o.sel);
+    bool whole = root_of(h) == g_head.root;
+    size_t at = o.y % (g_nodes.size() + 2) + 1, order = o.x % 4;
+    Visits v{h, o.sel & 4 ? 0 : at, o.sel & 4 ? at : 0, {}};
+    std::vector<tarn_node *> want(
+        g_nodes.begin(), whole ? g_nodes.begin() + std::min(at, g_nodes.size()) : g_nodes.begin());
+    if (o.sel & 8) {
+        EXPECT(CALL(tarn_walk_tree, h, &v, visit) == (v.stop_at && want.size() == at ? 0 : 1));
+        EXPECT(v.seen == want);
+        return check_tree();
+    }
+    want = order < 3 && whole ? g_walk[order] : std::vector<tarn_node *>{};
+    Visits printed{h, 0, 0, {}};
+    v.remove_at = 0, g_printed = &printed;
+    CALL(tarn_walk_tree_v2, h, uint32_t(order), &v, visit);
+    CALL(tarn_print_tree, h, uint32_t(order), print_hook);
+    EXPECT(v.seen == want && printed.seen == want);
+}
 
 // tarn_init refuses an over-long key without writing and takes the longest;
-// the replica is taken anew, with a comparator even over a byte-wise tree.
+// the replica is taken anew.
 void descriptor_op(const Op &) {
     tarn_head want = g_head;
     EXPECT(CALL(tarn_init, &g_head, TARN_MAX_KEY_LEN + 1, 0, nullptr, nullptr) == 0);
     EXPECT(std::memcmp(&want, &g_head, sizeof want) == 0);
     EXPECT(CALL(tarn_init, &g_head, TARN_MAX_KEY_LEN, 0, nullptr, nullptr) == 1);
     configure();
-    want = g_head;
-    CALL(tarn_replicate_head_node, &g_head, &g_replica, compare_keys);
-    want.origin = &g_head, want.compare = compare_keys, want.flags |= TARN_HEAD_REPLICA;
-    EXPECT(std::memcmp(&want, &g_replica, sizeof want) == 0);
+    replicate();
 }
 
 // What each opcode (mod 32) does: the weights of the mix.
@@ -440,29 +606,29 @@ constexpr Handler kSchedule[32] = {
     insert_op,     insert_op,     insert_op,       insert_op,       insert_op, insert_op, insert_op,
     insert_op,     remove_op,     remove_op,       delete_probe_op, query_op,  query_op,  query_op,
     cursor_op,     cursor_op,     cursor_op,       cursor_op,       cursor_op, cursor_op, cursor_op,
-    cursor_op,     cursor_op,     cursor_op,       cursor_op,       query_op,  query_op,  cursor_op,
+    cursor_op,     cursor_op,     walk_op,         walk_op,         query_op,  query_op,  cursor_op,
     descriptor_op, descriptor_op, delete_probe_op, remove_op,
 };
 
 void run(const uint8_t *data, size_t size) {
-    uint8_t config = size ? data[0] : 0;
-    constexpr size_t kLengths[] = {1, 2, 4, 8, 16, 5}; // 5: compared by memcmp
-    g_order = Order(config % 3);
-    g_length = kLengths[config / 3 % 6];
-    g_before = g_length == 16 || config & 0x80;
-    g_salt = config >> 4;
+    uint8_t config[2] = {};
+    std::memcpy(config, data, std::min<size_t>(2, size));
+    constexpr size_t kLengths[] = {1, 2, 4, 8, 16, 5, 3, 9, 17, TARN_MAX_KEY_LEN};
+    g_order = Order(config[0] % 3);
+    g_length = kLengths[config[0] / 3 % 10];
+    g_kind = Replica(config[1] % 6);
+    g_before = config[1] / 6 % 2;
+    g_salt = config[1] / 12;
     g_op = 0;
     std::memset(static_cast<void *>(g_pool), 0, sizeof g_pool);
-    std::memset(&g_head, 0xEE, sizeof g_head); // set-up must zero it
+    std::memset(&g_head, 0xFF, sizeof g_head); // set-up must zero it
     g_head.root = nullptr;
     configure();
+    EXPECT(!g_head.origin && uint32_t(g_head.flags) == 0 && g_head.count == 0);
     descriptor_op({0, 0, 0});
     check_tree();
-    for (Cursor &c : g_cursors) {
-        std::memset(&c, 0, sizeof c);
-        encode(0, c.it.saved_key);
-    }
-    for (size_t at = 1; at < size; at += 4) {
+    for (Cursor &c : g_cursors) std::memset(&c, 0, sizeof c);
+    for (size_t at = 2; at < size; at += 4) {
         g_op++;
         uint8_t op[4] = {};
         std::memcpy(op, data + at, std::min<size_t>(4, size - at));

@@ -196,18 +196,23 @@ struct ExactCallbackOrder {
     uint32_t operator()(const void *tree_key) const { return fn(tree_key, probe, extra); }
 };
 
+// The word whose value orders as memcmp orders its bytes: the first byte is
+// the most significant, whatever the host's byte order.
 template <class Word>
 inline Word load_big_endian(const void *p) {
     Word w;
     std::memcpy(&w, p, sizeof w);
-    if constexpr (sizeof(Word) == 1)
-        return w;
-    else if constexpr (sizeof(Word) == 2)
-        return __builtin_bswap16(w);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if constexpr (sizeof(Word) == 2)
+        w = __builtin_bswap16(w);
     else if constexpr (sizeof(Word) == 4)
-        return __builtin_bswap32(w);
-    else
-        return __builtin_bswap64(w);
+        w = __builtin_bswap32(w);
+    else if constexpr (sizeof(Word) == 8)
+        w = __builtin_bswap64(w);
+#elif !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_BIG_ENDIAN__
+#error "tarn needs to know the host's byte order"
+#endif
+    return w;
 }
 
 template <class Word>
@@ -380,57 +385,63 @@ constexpr bool kSingleWord = false;
 template <class Word>
 constexpr bool kSingleWord<WordOrder<Word>> = true;
 
-// One level of a two-way descent: keep n and go to other(d) when its key
-// is not beyond the probe on side other(d), else go to d. Two conditional
-// moves: the way down is a coin toss per level, and the compilers turn
-// every spelling of this in C++ into branches once the loop is inlined.
-template <Dir d>
-inline tarn_node *two_way_step(uint64_t key, uint64_t probe, tarn_node *n, tarn_node *&candidate) {
+// One level of floor (d = Left) or ceiling (d = Right) below a node whose
+// key is not the probe: keep n and go to other(d) when its key lies on side
+// other(d) of the probe, else go to d. Two conditional moves: the way down
+// is a coin toss per level, and the compilers turn every spelling of this in
+// C++ into branches once the loop is inlined.
+template <Dir d, class Word>
+inline tarn_node *two_way_step(Word key, Word probe, tarn_node *n, tarn_node *&candidate) {
     tarn_node *next = child(n, d), *kept_way = child(n, other(d));
 #if defined(__x86_64__) && defined(__GNUC__)
-    if constexpr (d == Left) // floor: keep when key <= probe
-        asm("cmp %[probe], %[key]\n\tcmovbe %[n], %[candidate]\n\tcmovbe %[kept], %[next]"
+    uint64_t wide_key = key, wide_probe = probe;
+    if constexpr (d == Left) // floor: keep when key < probe
+        asm("cmp %[probe], %[key]\n\tcmovb %[n], %[candidate]\n\tcmovb %[kept], %[next]"
             : [candidate] "+r"(candidate), [next] "+r"(next)
-            : [key] "r"(key), [probe] "r"(probe), [n] "r"(n), [kept] "r"(kept_way)
+            : [key] "r"(wide_key), [probe] "r"(wide_probe), [n] "r"(n), [kept] "r"(kept_way)
             : "cc");
-    else // ceiling: keep when key >= probe
-        asm("cmp %[probe], %[key]\n\tcmovae %[n], %[candidate]\n\tcmovae %[kept], %[next]"
+    else // ceiling: keep when key > probe
+        asm("cmp %[probe], %[key]\n\tcmova %[n], %[candidate]\n\tcmova %[kept], %[next]"
             : [candidate] "+r"(candidate), [next] "+r"(next)
-            : [key] "r"(key), [probe] "r"(probe), [n] "r"(n), [kept] "r"(kept_way)
+            : [key] "r"(wide_key), [probe] "r"(wide_probe), [n] "r"(n), [kept] "r"(kept_way)
             : "cc");
 #else
-    bool keep = d == Left ? key <= probe : key >= probe;
+    bool keep = d == Left ? key < probe : key > probe;
     candidate = keep ? n : candidate;
     next = keep ? kept_way : next;
 #endif
     return next;
 }
 
-// Floor (d = Left) or ceiling (d = Right) of the probe: the equal node, else
-// the nearest on side d. Over byte-wise keys of one or two words the descent
-// goes two ways: nobody sees a byte-wise comparison, so there is one test per
-// level and no stop on equality (an equal node is the last one kept, as the
-// rest of the way lies beyond it). Single words move by conditional moves;
-// 16-byte keys branch, which measured faster on large trees (1e6 nodes: floor
-// 1200 ns by conditional moves, 1140 ns by the three-way loop, 890 ns so). A
-// comparator call costs more than a mispredict: it keeps the three-way loop.
+// Floor (d = Left) or ceiling (d = Right) of the probe: the documented
+// descent, which ends at the first equal node on its path and otherwise
+// returns the last node it kept. Over byte-wise keys of one or two words
+// the three ways are a test for equality, which is taken once per search
+// at most and so predicted well, and a two-way step by conditional moves
+// (one word) or by branches (two words, which measured faster on large
+// trees). The stop on equality decides the answer whenever the tree is not
+// ordered by this descriptor's configuration (a replica, or a descriptor
+// re-initialised to another key), so it is never left out. A comparator
+// call costs more than a mispredict: it keeps the plain loop.
 template <Dir d, class Order>
 inline tarn_node *bound(tarn_node *n, uintptr_t delta, const Order &order) {
     if constexpr (kSingleWord<Order>) {
         using Word = decltype(order.probe);
         tarn_node *candidate = nullptr;
-        auto level = [&](tarn_node *at) {
-            return two_way_step<d>(load_big_endian<Word>(key_at(at, delta)), order.probe, at,
-                                   candidate);
+        auto level = [&](tarn_node *at) -> tarn_node * {
+            Word key = load_big_endian<Word>(key_at(at, delta));
+            if (key == order.probe) return candidate = at, nullptr;
+            return two_way_step<d>(key, order.probe, at, candidate);
         };
         while ((n = level(n)) && (n = level(n))) { // two levels a turn: no register copy
         }
         return candidate;
-    } else if constexpr (std::is_same_v<Order, Word128Order>) { // by branches
+    } else if constexpr (std::is_same_v<Order, Word128Order>) {
         tarn_node *candidate = nullptr;
         do {
             Word128 key = Word128Order::load(key_at(n, delta));
-            if (d == Left ? key <= order.probe : key >= order.probe) {
+            if (key == order.probe) return n;
+            if (d == Left ? key < order.probe : key > order.probe) {
                 candidate = n;
                 n = child(n, other(d));
             } else {

@@ -1,7 +1,6 @@
 // Insertion: descend to a free link, then retrace until a subtree stops
 // growing, with at most one single or double rotation.
 #include <cstdlib>
-#include <type_traits>
 
 #include "../detail.hpp"
 
@@ -34,24 +33,26 @@ struct Slot {
     bool left;
 };
 
-// A comparator sees the calls of a descent that stops on equality. Nobody
-// sees a byte-wise comparison, so those descend two ways, one test per
-// level, and look for equality once, at the least node not below the key.
+// The documented descent: an equal node refuses the probe at once, a node
+// above it sends the descent left, any other code right. Over one-word keys
+// the way down is a comparison of integers, and the equality test is taken
+// once per insertion at most.
 template <class Order>
 Slot free_slot(tarn_node *n, uintptr_t delta, const Order &order) {
-    if constexpr (std::is_same_v<Order, CallbackOrder>) {
-        Descent s = descend<SteerExact>(n, delta, order);
-        return {s.hit ? nullptr : s.end, s.code == TARN_CMP_GREATER};
-    } else {
-        tarn_node *parent, *not_below = nullptr;
-        do {
-            parent = n;
-            bool left = order(key_at(n, delta)) != TARN_CMP_LESS;
-            not_below = left ? n : not_below;
-            n = left ? n->left : n->right;
-        } while (n);
-        if (not_below && order(key_at(not_below, delta)) == TARN_CMP_EQUAL) return {nullptr, false};
-        return {parent, not_below == parent};
+    for (;;) {
+        bool left;
+        if constexpr (kSingleWord<Order>) {
+            auto key = load_big_endian<decltype(order.probe)>(key_at(n, delta));
+            if (key == order.probe) return {nullptr, false};
+            left = key > order.probe;
+        } else {
+            uint32_t r = order(key_at(n, delta));
+            if (r == TARN_CMP_EQUAL) return {nullptr, false};
+            left = r == TARN_CMP_GREATER;
+        }
+        tarn_node *next = left ? n->left : n->right;
+        if (!next) return {n, left};
+        n = next;
     }
 }
 

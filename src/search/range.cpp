@@ -28,15 +28,22 @@ bool within(const Order &low, const Order &high, const void *key) {
 }
 
 // Shared entry of the two first-node calls: resolves the tree, runs `find`
-// with both bounds bound to the descriptor's comparison, stores the result.
+// with low bound to the descriptor's comparison and `above` giving a node's
+// code against high, stores the result. A byte-wise high that is NULL
+// reads as below every node, so the call fails where it would read it.
 template <class Find>
 tarn_node *first_in_range(const tarn_head *head, Bounds b, tarn_node **out, Find find) {
     tarn_node *root = effective_root(head);
     tarn_node *found = nullptr;
-    if (root && !unreadable_probe(head, b.low) && !unreadable_probe(head, b.high)) {
+    if (root && !unreadable_probe(head, b.low)) {
         uintptr_t delta = key_delta(head);
-        found = with_key_order(
-            head, [&](auto bind) { return find(root, delta, bind(b.low), bind(b.high)); });
+        bool high_unreadable = unreadable_probe(head, b.high);
+        found = with_key_order(head, [&](auto bind) {
+            auto against_high = [&](tarn_node *n) {
+                return high_unreadable ? TARN_CMP_GREATER : bind(b.high)(key_at(n, delta));
+            };
+            return find(root, delta, bind(b.low), against_high);
+        });
     }
     if (out) *out = found;
     return found;
@@ -44,20 +51,19 @@ tarn_node *first_in_range(const tarn_head *head, Bounds b, tarn_node **out, Find
 
 // Ceiling of low, dropped only when it lies above high.
 struct CeilingWithin {
-    template <class Order>
+    template <class Order, class AgainstHigh>
     tarn_node *operator()(tarn_node *root, uintptr_t delta, const Order &low,
-                          const Order &high) const {
+                          AgainstHigh against_high) const {
         tarn_node *n = bound<Right>(root, delta, low);
-        if (n && high(key_at(n, delta)) == TARN_CMP_GREATER) return nullptr;
-        return n;
+        return n && against_high(n) == TARN_CMP_GREATER ? nullptr : n;
     }
 };
 
 // A node equal to low at once; else the first node above low, within high.
 struct EqualOrNextWithin {
-    template <class Order>
+    template <class Order, class AgainstHigh>
     tarn_node *operator()(tarn_node *root, uintptr_t delta, const Order &low,
-                          const Order &high) const {
+                          AgainstHigh against_high) const {
         Descent s = descend<SteerExact>(root, delta, low);
         if (s.hit) return s.hit;
         tarn_node *n = nullptr;
@@ -68,7 +74,7 @@ struct EqualOrNextWithin {
             tarn_node *next = step<Right>(s.end);
             if (next && low(key_at(next, delta)) == TARN_CMP_GREATER) n = next;
         }
-        return n && not_above(high(key_at(n, delta))) ? n : nullptr;
+        return n && not_above(against_high(n)) ? n : nullptr;
     }
 };
 
