@@ -32,8 +32,10 @@ tarn_node *rotate_after_shrink(tarn_head *head, tarn_node *p) {
 // Climbs while subtrees shrink. The far side's balance code is computed
 // rather than branched on, since which side shrank is a coin toss per
 // level; only a rotation picks a mirror-image instantiation. The parent
-// and the side are read only when the climb goes on: on a large tree each
-// is a cache miss.
+// and the side are read only when the climb goes on, from the subtree's
+// top: a rotation puts that top where p was, under p's old parent on p's
+// old side, so they are the ones the climb recorded before it. On a large
+// tree each is a cache miss.
 void retrace_after_removal(tarn_head *head, tarn_node *p, Dir side) {
     while (p) {
         uint32_t far_heavy = side == Left ? TARN_BAL_RH : TARN_BAL_LH;

@@ -22,7 +22,11 @@ Found find_probe(const tarn_head *head, const void *probe) {
 // First node after (d = Right) or before (d = Left) the probe. Towards d the
 // search moves on; away from d it turns, and the turn node answers when
 // nothing nearer turns up below it. An equal node answers with its
-// neighbour; an out-of-contract code gives up at the last turn.
+// neighbour; an out-of-contract code gives up at the last turn. The
+// documented search nests at each turn instead, and a nested search that
+// finds nothing hands back its turn node: one loop that remembers the last
+// turn makes the same comparator calls and returns the same node, with
+// constant stack.
 template <Dir d>
 tarn_node *neighbour_of_probe(const tarn_head *head, const void *probe) {
     if (!head || !probe || !head->compare) return nullptr;

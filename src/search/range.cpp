@@ -16,7 +16,9 @@ struct Bounds {
 };
 
 // A range step's two checks, high's only when low's passes. Single words
-// compare as plain integers, where a code per check would branch twice.
+// compare as plain integers, where a code per check would branch twice: a
+// byte-wise code is only ever 0, 1 or 2 and calls nothing, so low <= key
+// <= high is exactly "low's code is 0 or 1 and high's is 0 or 2".
 template <class Order>
 bool within(const Order &low, const Order &high, const void *key) {
     if constexpr (kSingleWord<Order>) {
