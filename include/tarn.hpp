@@ -45,6 +45,8 @@
 #include <type_traits>
 
 #include "tarn.h"
+#include "tarn/bytewise.hpp"
+#include "tarn/steps.hpp"
 
 namespace tarn {
 
@@ -104,62 +106,6 @@ inline Key copied_key(const void *bytes) noexcept {
     Key key;
     std::memcpy(&key, bytes, sizeof(Key));
     return key;
-}
-
-// The in-order successor through links alone, the step tarn_get_next_node
-// takes from a holding cursor; the node layout is public, so iterators take
-// it inline.
-inline tarn_node *successor(tarn_node *node) noexcept {
-    if (tarn_node *next = node->right) {
-        // Each node passed is a later answer whose own step enters its right
-        // child: start loading those, so large trees wait for memory less.
-        for (;; next = next->left) {
-            tarn_node *later = next->right;
-#if defined(__GNUC__)
-            __builtin_prefetch(later ? later : next); // not NULL: that costs a page walk
-#endif
-            if (!next->left) return next;
-        }
-    }
-    for (tarn_node *from = node, *up = node->parent; up; from = up, up = up->parent)
-        if (up->left == from) return up;
-    return nullptr;
-}
-
-template <class Word>
-inline Word big_endian_word(const unsigned char *bytes) noexcept {
-    Word word;
-    std::memcpy(&word, bytes, sizeof word);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    if constexpr (sizeof(Word) == 2) word = __builtin_bswap16(word);
-    if constexpr (sizeof(Word) == 4) word = __builtin_bswap32(word);
-    if constexpr (sizeof(Word) == 8) word = __builtin_bswap64(word);
-#endif
-    return word;
-}
-
-// The library's byte-wise order (memcmp's), for an inline bound check: keys
-// of one or two machine words compare as big-endian integers.
-template <std::size_t Size>
-inline std::uint32_t bytewise_code(const void *tree_side, const void *probe) noexcept {
-    const auto *t = static_cast<const unsigned char *>(tree_side);
-    const auto *p = static_cast<const unsigned char *>(probe);
-    auto code = [](auto a, auto b) {
-        return a == b ? TARN_CMP_EQUAL : a > b ? TARN_CMP_GREATER : TARN_CMP_LESS;
-    };
-#if defined(__GNUC__) && defined(__BYTE_ORDER__)
-    if constexpr (Size == 1) return code(t[0], p[0]);
-    if constexpr (Size == 2)
-        return code(big_endian_word<std::uint16_t>(t), big_endian_word<std::uint16_t>(p));
-    if constexpr (Size == 4)
-        return code(big_endian_word<std::uint32_t>(t), big_endian_word<std::uint32_t>(p));
-    if constexpr (Size == 8 || Size == 16) {
-        std::uint64_t a = big_endian_word<std::uint64_t>(t), b = big_endian_word<std::uint64_t>(p);
-        if (Size == 8 || a != b) return code(a, b);
-        return code(big_endian_word<std::uint64_t>(t + 8), big_endian_word<std::uint64_t>(p + 8));
-    }
-#endif
-    return code(std::memcmp(t, p, Size), 0);
 }
 
 } // namespace detail
@@ -343,11 +289,11 @@ class tree {
     const tarn_head *head() const noexcept { return &head_; }
 
   private:
-    // A node's code against a probe, as the descriptor's order gives it.
-    static std::uint32_t code_of(tarn_node *node, const void *probe) noexcept {
+    // A node's code against a probe, as the library's order gives it.
+    static std::uint32_t node_code(tarn_node *node, const void *probe) noexcept {
         const void *key = &(record_at(node)->*Key);
         if constexpr (std::is_same_v<Order, bytewise>)
-            return detail::bytewise_code<sizeof(key_type)>(key, probe);
+            return detail::bytewise_order<sizeof(key_type)>(probe)(key);
         else
             return Order::compare(key, probe);
     }
@@ -404,7 +350,9 @@ class tree<Record, Node, Key, Order>::node_iterator : private Step {
 // descriptor.
 template <class Record, tarn_node Record::*Node, auto Key, class Order>
 struct tree<Record, Node, Key, Order>::link_step {
-    tarn_node *operator()(tarn_node *node) const noexcept { return detail::successor(node); }
+    tarn_node *operator()(tarn_node *node) const noexcept {
+        return detail::step<detail::Right>(node);
+    }
 };
 
 namespace detail {
@@ -429,9 +377,9 @@ class tree<Record, Node, Key, Order>::range_view {
     struct bound_step {
         const range_view *view = nullptr;
         tarn_node *operator()(tarn_node *node) const noexcept {
-            tarn_node *next = detail::successor(node);
+            tarn_node *next = detail::step<detail::Right>(node);
             if (!next) return nullptr;
-            std::uint32_t r = code_of(next, view->high_.get());
+            std::uint32_t r = node_code(next, view->high_.get());
             return r == TARN_CMP_EQUAL || r == TARN_CMP_LESS ? next : nullptr;
         }
     };

@@ -1,7 +1,9 @@
 // Descriptor set-up, replicas and the emptiness query.
-#include "../detail.hpp"
+#include <cstring>
 
-using namespace tarn::detail;
+#include "base/checked.hpp"
+
+using namespace tarn::lib;
 
 TARN_EXPORT int32_t tarn_init_new(tarn_head *head, uint64_t node_offset, uint64_t key_length,
                                   uint64_t key_offset, tarn_compare_fn compare,

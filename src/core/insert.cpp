@@ -1,15 +1,20 @@
 // Insertion: descend to a free link, then retrace until a subtree stops
 // growing, with at most one single or double rotation.
 #include <cstdlib>
+#include <cstring>
 
-#include "../detail.hpp"
+#include "base/checked.hpp"
+#include "base/orders.hpp"
+#include "core/rebalance.hpp"
 
-using namespace tarn::detail;
+using namespace tarn::lib;
 
 namespace {
 
-// p's subtree on side d grew by one level and p was already heavy there.
-// At most once per insertion, so out of line: the retrace loop stays small.
+// p's subtree on side d grew by one level and p was already heavy there:
+// its child c on side d is heavy on side d (rotate p, both end balanced) or
+// on the inner side (lift c's inner child). At most once per insertion, so
+// out of line: the retrace loop stays small.
 template <Dir d>
 [[gnu::noinline]] void fix_heavy_side(tarn_head *head, tarn_node *p) {
     tarn_node *c = child(p, d);
@@ -20,38 +25,41 @@ template <Dir d>
         return;
     }
     rotate_up_twice<d>(head, p);
-    // In a sound tree p keeps a child whenever it is left unbalanced; a leaf
-    // marked otherwise means links or codes were damaged from outside.
+    // The integrity check: in a sound tree p keeps a child whenever it is
+    // left unbalanced, so a leaf marked otherwise means links or codes were
+    // damaged from outside. The documented insertion makes it after the
+    // right side's double rotation only; a check on the mirror side would
+    // abort where that insertion goes on.
     if constexpr (d == Right)
         if (!p->left && !p->right && p->balance != TARN_BAL_EQ) std::abort();
 }
 
-// Where the probe belongs: the parent of a free link and its side, or no
-// parent when a linked node compares equal.
+// Where the new node belongs: the parent of a free link and the link's
+// side, or no parent when a linked node compares equal.
 struct Slot {
     tarn_node *parent;
-    bool left;
+    Dir side;
 };
 
-// The documented descent: an equal node refuses the probe at once, a node
-// above it sends the descent left, any other code right. Over one-word keys
-// the way down is a comparison of integers, and the equality test is taken
-// once per insertion at most.
+// The documented descent: an equal node refuses the new one at once, a
+// node above it sends the descent left, any other code right. Over keys that
+// load as integers the way down is a comparison of integers, and the
+// equality test is taken once per insertion at most.
 template <class Order>
 Slot free_slot(tarn_node *n, uintptr_t delta, const Order &order) {
     for (;;) {
         bool left;
-        if constexpr (kSingleWord<Order>) {
-            auto key = load_big_endian<decltype(order.probe)>(key_at(n, delta));
-            if (key == order.probe) return {nullptr, false};
+        if constexpr (kWordKeys<Order>) {
+            auto key = Order::load(key_at(n, delta));
+            if (key == order.probe) return {nullptr, Left};
             left = key > order.probe;
         } else {
             uint32_t r = order(key_at(n, delta));
-            if (r == TARN_CMP_EQUAL) return {nullptr, false};
+            if (r == TARN_CMP_EQUAL) return {nullptr, Left};
             left = r == TARN_CMP_GREATER;
         }
         tarn_node *next = left ? n->left : n->right;
-        if (!next) return {n, left};
+        if (!next) return {n, left ? Left : Right};
         n = next;
     }
 }
@@ -63,7 +71,7 @@ template <class Order>
     Slot slot = free_slot(head->root, key_delta(head), order);
     tarn_node *p = slot.parent;
     if (!p) return 0;
-    (slot.left ? p->left : p->right) = node;
+    child(p, slot.side) = node;
     node->parent = p;
     node->in_tree = 1;
     // Climb while subtrees grow. The side that grew is named by its balance
@@ -98,6 +106,6 @@ TARN_EXPORT int32_t tarn_insert(tarn_head *head, tarn_node *node) {
         return 1;
     }
     const void *key = key_at(node, key_delta(head));
-    return with_key_order(head,
-                          [&](auto bind) { return link_and_rebalance(head, node, bind(key)); });
+    return with_key_order(
+        head, [&](auto order_for) { return link_and_rebalance(head, node, order_for(key)); });
 }

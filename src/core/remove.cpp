@@ -1,17 +1,20 @@
 // Removal by node: splice out the node or its in-order successor, retrace
 // to the root while subtrees keep shrinking, then let the successor take the
 // node's place. No comparator is called.
-#include "../detail.hpp"
+#include "base/checked.hpp"
+#include "core/rebalance.hpp"
 
-using namespace tarn::detail;
+using namespace tarn::lib;
 
 namespace {
 
 Dir side_of(const tarn_node *n) { return n->parent && n->parent->left == n ? Left : Right; }
 
-// p's subtree on side d lost a level while p was heavy on the other side:
-// rotate. Gives the subtree's new top when the subtree lost a level too,
-// else NULL.
+// p's subtree on side d lost a level while p was heavy on the far side, so
+// p's child x there is lifted (rotate_up; both end balanced when x was
+// heavy on the far side too, and the subtree keeps its height when x was
+// balanced) or x's inner child is (rotate_up_twice). Gives the subtree's new
+// top when the subtree lost a level too, else NULL.
 template <Dir d>
 tarn_node *rotate_after_shrink(tarn_head *head, tarn_node *p) {
     constexpr Dir far = other(d);
@@ -60,21 +63,23 @@ TARN_EXPORT void tarn_delete(tarn_head *head, tarn_node *node) {
     check_changeable(head, __func__);
     if (!node->in_tree) return;
     check_member(head, node, __func__);
-    tarn_node *r = node->left && node->right ? outermost<Left>(node->right) : node;
-    Dir side = side_of(r);
-    tarn_node *p = r->parent;
-    tarn_node *orphan = r->right ? r->right : r->left;
-    link_to(head, r) = orphan;
+    // The node spliced out of its place: node itself, or with two children
+    // its in-order successor, which takes node's place at the end.
+    tarn_node *spliced = node->left && node->right ? outermost<Left>(node->right) : node;
+    Dir side = side_of(spliced);
+    tarn_node *p = spliced->parent;
+    tarn_node *orphan = spliced->right ? spliced->right : spliced->left;
+    link_to(head, spliced) = orphan;
     if (orphan) orphan->parent = p;
     retrace_after_removal(head, p, side);
-    if (r != node) { // the retrace may have moved node: use its links as they stand
-        link_to(head, node) = r;
-        r->parent = node->parent;
-        r->right = node->right;
-        r->left = node->left;
-        if (r->right) r->right->parent = r;
-        if (r->left) r->left->parent = r;
-        r->balance = node->balance;
+    if (spliced != node) { // the retrace may have moved node: use its links as they stand
+        link_to(head, node) = spliced;
+        spliced->parent = node->parent;
+        spliced->right = node->right;
+        spliced->left = node->left;
+        if (spliced->right) spliced->right->parent = spliced;
+        if (spliced->left) spliced->left->parent = spliced;
+        spliced->balance = node->balance;
     }
     head->count--;
     node->in_tree = 0;

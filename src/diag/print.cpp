@@ -1,9 +1,10 @@
 // Diagnostic print: one block per node to standard output.
 #include <cstdio>
 
-#include "../detail.hpp"
+#include "base/checked.hpp"
+#include "diag/walks.hpp"
 
-using namespace tarn::detail;
+using namespace tarn::lib;
 
 namespace {
 

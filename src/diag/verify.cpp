@@ -1,9 +1,9 @@
 // Balance verification: subtree heights against balance codes, post-order.
 #include <algorithm>
 
-#include "../detail.hpp"
+#include "base/checked.hpp"
 
-using namespace tarn::detail;
+using namespace tarn::lib;
 
 namespace {
 

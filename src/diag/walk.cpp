@@ -1,7 +1,8 @@
 // Walks: the stoppable in-order walk and the recursive three-order walk.
-#include "../detail.hpp"
+#include "base/checked.hpp"
+#include "diag/walks.hpp"
 
-using namespace tarn::detail;
+using namespace tarn::lib;
 
 TARN_EXPORT int32_t tarn_walk_tree(tarn_head *head, void *context, tarn_walk_fn visitor) {
     check_descriptor(head, __func__);

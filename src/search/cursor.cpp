@@ -1,26 +1,29 @@
 // Cursors: steps through links while holding a node, searches by saved key
 // after a yield, and the two strict key searches they rely on.
-#include "../detail.hpp"
+#include <cstring>
 
-using namespace tarn::detail;
+#include "base/checked.hpp"
+#include "search/descent.hpp"
+
+using namespace tarn::lib;
 
 namespace {
 
 // Nearest node strictly beyond key in direction d, from the effective root.
 template <Dir d>
-tarn_node *neighbour_from_key(const tarn_head *head, const void *key) {
+tarn_node *search_beyond_key(const tarn_head *head, const void *key) {
     tarn_node *root = effective_root(head);
-    if (!root || unreadable_probe(head, key)) return nullptr;
+    if (!root || null_probe_without_comparator(head, key)) return nullptr;
     uintptr_t delta = key_delta(head);
-    return with_key_order(head,
-                          [&](auto bind) { return neighbour_of_key<d>(root, delta, bind(key)); });
+    return with_key_order(
+        head, [&](auto order_for) { return strictly_beyond<d>(root, delta, order_for(key)); });
 }
 
 // A detached cursor searches from its saved key and stores only a node
 // found. Out of line, so that the step from a holding cursor needs no frame.
 template <Dir d>
 [[gnu::noinline]] tarn_node *resume_cursor(const tarn_head *head, tarn_iterator *it) {
-    tarn_node *found = neighbour_from_key<d>(head, it->saved_key);
+    tarn_node *found = search_beyond_key<d>(head, it->saved_key);
     if (found) it->current = found;
     return found;
 }
@@ -70,10 +73,10 @@ TARN_EXPORT void *tarn_get_next_user_data(const tarn_head *head, tarn_iterator *
 
 TARN_EXPORT tarn_node *tarn_get_next_node_from_key(const tarn_head *head, const void *key) {
     check_descriptor(head, __func__);
-    return neighbour_from_key<Right>(head, key);
+    return search_beyond_key<Right>(head, key);
 }
 
 TARN_EXPORT tarn_node *tarn_get_previous_node_from_key(const tarn_head *head, const void *key) {
     check_descriptor(head, __func__);
-    return neighbour_from_key<Left>(head, key);
+    return search_beyond_key<Left>(head, key);
 }

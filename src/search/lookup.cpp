@@ -1,7 +1,8 @@
 // Key lookups: equality, floor, ceiling, record address and first node.
-#include "../detail.hpp"
+#include "base/checked.hpp"
+#include "search/descent.hpp"
 
-using namespace tarn::detail;
+using namespace tarn::lib;
 
 namespace {
 
@@ -18,10 +19,10 @@ template <class Order, class Search>
 template <class Search>
 tarn_node *key_search(const tarn_head *head, const void *key, Search search) {
     tarn_node *root = effective_root(head);
-    if (!root || unreadable_probe(head, key)) return nullptr;
+    if (!root || null_probe_without_comparator(head, key)) return nullptr;
     uintptr_t delta = key_delta(head);
-    return with_key_order(head,
-                          [&](auto bind) { return search_with(root, delta, bind(key), search); });
+    return with_key_order(
+        head, [&](auto order_for) { return search_with(root, delta, order_for(key), search); });
 }
 
 // Function objects rather than functions, so each search inlines.
@@ -56,9 +57,10 @@ TARN_EXPORT tarn_node *tarn_lookup_exact(const tarn_head *head, const void *key,
     if (tarn_compare_exact_fn fn = head->compare_exact)
         return descend<SteerExact>(root, delta, ExactCallbackOrder{fn, key, extra}).hit;
     // Byte-wise: compare plays no part in this call, even when set.
-    if (unreadable_bytes(head, key)) return nullptr;
-    return with_bytewise_order(
-        head, [&](auto bind) { return descend<SteerExact>(root, delta, bind(key)).hit; });
+    if (null_probe_to_memcmp(head, key)) return nullptr;
+    return with_bytewise_order(head->key_length, [&](auto order_for) {
+        return descend<SteerExact>(root, delta, order_for(key)).hit;
+    });
 }
 
 TARN_EXPORT tarn_node *tarn_lookup_le(const tarn_head *head, const void *key) {

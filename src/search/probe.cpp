@@ -1,8 +1,9 @@
 // Probe searches: the comparator sees tree node addresses and an opaque
 // probe, from the descriptor's own root, with no byte-wise fallback.
-#include "../detail.hpp"
+#include "base/checked.hpp"
+#include "search/descent.hpp"
 
-using namespace tarn::detail;
+using namespace tarn::lib;
 
 namespace {
 
@@ -28,7 +29,7 @@ Found find_probe(const tarn_head *head, const void *probe) {
 // turn makes the same comparator calls and returns the same node, with
 // constant stack.
 template <Dir d>
-tarn_node *neighbour_of_probe(const tarn_head *head, const void *probe) {
+tarn_node *nearest_beyond_probe(const tarn_head *head, const void *probe) {
     if (!head || !probe || !head->compare) return nullptr;
     constexpr uint32_t onward = d == Right ? TARN_CMP_LESS : TARN_CMP_GREATER;
     constexpr uint32_t turn = d == Right ? TARN_CMP_GREATER : TARN_CMP_LESS;
@@ -71,10 +72,10 @@ TARN_EXPORT int32_t tarn_delete_node(tarn_head *head, const void *probe, tarn_no
 
 TARN_EXPORT tarn_node *tarn_get_next_from_node(const tarn_head *head, const void *probe) {
     check_descriptor(head, __func__);
-    return neighbour_of_probe<Right>(head, probe);
+    return nearest_beyond_probe<Right>(head, probe);
 }
 
 TARN_EXPORT tarn_node *tarn_get_prev_from_node(const tarn_head *head, const void *probe) {
     check_descriptor(head, __func__);
-    return neighbour_of_probe<Left>(head, probe);
+    return nearest_beyond_probe<Left>(head, probe);
 }

@@ -1,13 +1,14 @@
 // Range scans over inclusive bounds: the two first-node searches and the
 // cursor step that ends at the first node outside the bounds.
-#include "../detail.hpp"
+#include "base/checked.hpp"
+#include "search/descent.hpp"
 
-using namespace tarn::detail;
+using namespace tarn::lib;
 
 namespace {
 
-// The checks against a bound: a node passes the lower bound on 0 or 1 and
-// the upper bound on 0 or 2; first_in_range's upper check drops only on 1.
+// A node passes the lower bound on 0 or 1 and the upper bound on 0 or 2
+// (the step's checks, and the second first-node search's upper check).
 constexpr bool not_below(uint32_t r) { return r == TARN_CMP_EQUAL || r == TARN_CMP_GREATER; }
 constexpr bool not_above(uint32_t r) { return r == TARN_CMP_EQUAL || r == TARN_CMP_LESS; }
 
@@ -15,14 +16,14 @@ struct Bounds {
     const void *low, *high;
 };
 
-// A range step's two checks, high's only when low's passes. Single words
-// compare as plain integers, where a code per check would branch twice: a
+// A range step's two checks, high's only when low's passes. Keys that load
+// as integers compare as such, where a code per check would branch twice: a
 // byte-wise code is only ever 0, 1 or 2 and calls nothing, so low <= key
 // <= high is exactly "low's code is 0 or 1 and high's is 0 or 2".
 template <class Order>
 bool within(const Order &low, const Order &high, const void *key) {
-    if constexpr (kSingleWord<Order>) {
-        auto word = load_big_endian<decltype(low.probe)>(key);
+    if constexpr (kWordKeys<Order>) {
+        auto word = Order::load(key);
         return low.probe <= word && word <= high.probe;
     } else {
         return not_below(low(key)) && not_above(high(key));
@@ -30,28 +31,29 @@ bool within(const Order &low, const Order &high, const void *key) {
 }
 
 // Shared entry of the two first-node calls: resolves the tree, runs `find`
-// with low bound to the descriptor's comparison and `above` giving a node's
-// code against high, stores the result. A byte-wise high that is NULL
-// reads as below every node, so the call fails where it would read it.
+// with low bound to the descriptor's comparison and against_high giving a
+// node's code against high, stores the result. A byte-wise high that is
+// NULL reads as below every node, so a call fails where it would read it.
 template <class Find>
 tarn_node *first_in_range(const tarn_head *head, Bounds b, tarn_node **out, Find find) {
     tarn_node *root = effective_root(head);
     tarn_node *found = nullptr;
-    if (root && !unreadable_probe(head, b.low)) {
+    if (root && !null_probe_without_comparator(head, b.low)) {
         uintptr_t delta = key_delta(head);
-        bool high_unreadable = unreadable_probe(head, b.high);
-        found = with_key_order(head, [&](auto bind) {
+        bool null_high = null_probe_without_comparator(head, b.high);
+        found = with_key_order(head, [&](auto order_for) {
             auto against_high = [&](tarn_node *n) {
-                return high_unreadable ? TARN_CMP_GREATER : bind(b.high)(key_at(n, delta));
+                return null_high ? TARN_CMP_GREATER : order_for(b.high)(key_at(n, delta));
             };
-            return find(root, delta, bind(b.low), against_high);
+            return find(root, delta, order_for(b.low), against_high);
         });
     }
     if (out) *out = found;
     return found;
 }
 
-// Ceiling of low, dropped only when it lies above high.
+// The ceiling of low, dropped only when high's code for it is 1: any other
+// code, out-of-contract ones included, keeps it.
 struct CeilingWithin {
     template <class Order, class AgainstHigh>
     tarn_node *operator()(tarn_node *root, uintptr_t delta, const Order &low,
@@ -61,7 +63,8 @@ struct CeilingWithin {
     }
 };
 
-// A node equal to low at once; else the first node above low, within high.
+// A node equal to low at once, without a look at high; else the first node
+// above low, kept only when high's code for it is 0 or 2.
 struct EqualOrNextWithin {
     template <class Order, class AgainstHigh>
     tarn_node *operator()(tarn_node *root, uintptr_t delta, const Order &low,
@@ -69,7 +72,7 @@ struct EqualOrNextWithin {
         Descent s = descend<SteerExact>(root, delta, low);
         if (s.hit) return s.hit;
         tarn_node *n = nullptr;
-        uint32_t r = code_at_end(s, delta, low);
+        uint32_t r = ask_end_node_again(s, delta, low);
         if (r == TARN_CMP_GREATER) {
             n = s.end;
         } else if (r == TARN_CMP_LESS) {
@@ -80,33 +83,35 @@ struct EqualOrNextWithin {
     }
 };
 
-// The node after the cursor's place, before the bound checks.
+// Where a detached range cursor resumes: the node after its saved key.
+// Unlike strictly_beyond, an end node that answers 0 (or a code outside
+// 0..2) the second time gives nothing.
 template <class Order>
-tarn_node *next_after_saved_key(tarn_node *root, uintptr_t delta, const Order &saved) {
+tarn_node *resume_after_saved_key(tarn_node *root, uintptr_t delta, const Order &saved) {
     Descent s = descend<SteerExact>(root, delta, saved);
     if (s.hit) return step<Right>(s.hit);
-    uint32_t r = code_at_end(s, delta, saved);
+    uint32_t r = ask_end_node_again(s, delta, saved);
     if (r == TARN_CMP_GREATER) return s.end;
     if (r == TARN_CMP_LESS) return step<Right>(s.end);
     return nullptr;
 }
 
-template <class Bind>
-tarn_node *next_in_range(const tarn_head *head, Bounds b, tarn_iterator *it, Bind bind) {
+template <class OrderFor>
+tarn_node *next_in_range(const tarn_head *head, Bounds b, tarn_iterator *it, OrderFor order_for) {
     tarn_node *root = it->current ? nullptr : effective_root(head);
     if (!it->current && !root) return nullptr;
     uintptr_t delta = key_delta(head);
     tarn_node *n = it->current ? step<Right>(it->current)
-                               : next_after_saved_key(root, delta, bind(it->saved_key));
-    return n && within(bind(b.low), bind(b.high), key_at(n, delta)) ? n : nullptr;
+                               : resume_after_saved_key(root, delta, order_for(it->saved_key));
+    return n && within(order_for(b.low), order_for(b.high), key_at(n, delta)) ? n : nullptr;
 }
 
 // One function per comparison, entered by a jump: those that call nothing
 // need no stack frame, which a shared body would make every scan step pay.
-template <class Bind>
+template <class OrderFor>
 [[gnu::noinline]] tarn_node *advance_in_range(const tarn_head *head, Bounds b, tarn_iterator *it,
-                                              Bind bind) {
-    return it->current = next_in_range(head, b, it, bind);
+                                              OrderFor order_for) {
+    return it->current = next_in_range(head, b, it, order_for);
 }
 
 } // namespace
@@ -123,14 +128,17 @@ TARN_EXPORT tarn_node *tarn_get_first_node_in_range2(const tarn_head *head, cons
     return first_in_range(head, {low_key, high_key}, out, EqualOrNextWithin{});
 }
 
+// A NULL byte-wise bound fails the step at once: wherever a next node
+// exists it would be read, unless the other bound had already failed it.
 TARN_EXPORT tarn_node *tarn_get_next_node_in_range(const tarn_head *head, const void *low_key,
                                                    const void *high_key, tarn_iterator *iterator) {
     check_descriptor(head, __func__);
     if (!iterator) return nullptr;
     check_cursor(iterator, __func__);
     Bounds b{low_key, high_key};
-    if (!head || unreadable_probe(head, low_key) || unreadable_probe(head, high_key))
+    if (!head || null_probe_without_comparator(head, low_key) ||
+        null_probe_without_comparator(head, high_key))
         return iterator->current = nullptr;
-    return with_key_order(head,
-                          [&](auto bind) { return advance_in_range(head, b, iterator, bind); });
+    return with_key_order(
+        head, [&](auto order_for) { return advance_in_range(head, b, iterator, order_for); });
 }
