@@ -46,6 +46,7 @@
 
 #include "tarn.h"
 #include "tarn/bytewise.hpp"
+#include "tarn/descent.hpp"
 #include "tarn/steps.hpp"
 
 namespace tarn {
@@ -256,6 +257,21 @@ class tree {
     Record *ceiling(const key_type &key) const noexcept {
         return record_of(tarn_lookup_ge(&head_, &key));
     }
+
+    // Batched lookups: out[i] is what find(keys[i]) (floor, ceiling)
+    // returns, for every i below count. The descents of a batch run
+    // interleaved, so that their waits for memory overlap: on trees larger
+    // than the caches a batch answers several times faster per key than
+    // single calls. The tree must not change while a batch runs.
+    void find(const key_type *keys, std::size_t count, Record **out) const noexcept {
+        batch<detail::SteerExact>(keys, count, out);
+    }
+    void floor(const key_type *keys, std::size_t count, Record **out) const noexcept {
+        batch<detail::SteerBound<detail::Left>>(keys, count, out);
+    }
+    void ceiling(const key_type *keys, std::size_t count, Record **out) const noexcept {
+        batch<detail::SteerBound<detail::Right>>(keys, count, out);
+    }
     // The nearest record strictly above or below key.
     Record *next_after(const key_type &key) const noexcept {
         return record_of(tarn_get_next_node_from_key(&head_, &key));
@@ -289,13 +305,53 @@ class tree {
     const tarn_head *head() const noexcept { return &head_; }
 
   private:
-    // A node's code against a probe, as the library's order gives it.
-    static std::uint32_t node_code(tarn_node *node, const void *probe) noexcept {
-        const void *key = &(record_at(node)->*Key);
-        if constexpr (std::is_same_v<Order, bytewise>)
-            return detail::bytewise_order<sizeof(key_type)>(probe)(key);
-        else
+    // The library's order bound to a probe: a node's key address to a code.
+    struct compare_order {
+        const void *probe;
+        std::uint32_t operator()(const void *key) const noexcept {
             return Order::compare(key, probe);
+        }
+    };
+    static auto order_for(const void *probe) noexcept {
+        if constexpr (std::is_same_v<Order, bytewise>)
+            return detail::bytewise_order<sizeof(key_type)>(probe);
+        else
+            return compare_order{probe};
+    }
+    static std::uint32_t node_code(tarn_node *node, const void *probe) noexcept {
+        return order_for(probe)(&(record_at(node)->*Key));
+    }
+
+    // Descents per batch in flight: enough for a level's cache misses to
+    // overlap, few enough for the lanes to stay in registers and L1
+    // (bench/results/batch.md).
+    static constexpr std::size_t kBatchGroup = 16;
+
+    template <class Steer>
+    void batch(const key_type *keys, std::size_t count, Record **out) const noexcept {
+        // A descriptor re-initialised through head() no longer has the
+        // configuration this type gives it: the single calls answer then.
+        const tarn_head *h = &head_;
+        if (h->compare != detail::compare_of<Order>() || h->key_length != sizeof(key_type) ||
+            h->node_offset != detail::offset_of<Node>() ||
+            h->key_offset != detail::offset_of<Key>()) {
+            for (std::size_t i = 0; i < count; i++)
+                out[i] = std::is_same_v<Steer, detail::SteerExact> ? find(keys[i])
+                         : std::is_same_v<Steer, detail::SteerBound<detail::Left>>
+                             ? floor(keys[i])
+                             : ceiling(keys[i]);
+            return;
+        }
+        tarn_node *root =
+            h->flags & TARN_HEAD_REPLICA ? h->origin ? h->origin->root : nullptr : h->root;
+        if (!root) {
+            for (std::size_t i = 0; i < count; i++) out[i] = nullptr;
+            return;
+        }
+        const auto delta = std::uintptr_t(detail::offset_of<Key>() - detail::offset_of<Node>());
+        detail::descend_interleaved<Steer, kBatchGroup>(
+            root, delta, count, [keys](std::size_t i) { return order_for(&keys[i]); },
+            [out](std::size_t i, tarn_node *n) { out[i] = record_of(n); });
     }
 
     static Record *record_at(tarn_node *node) noexcept {

@@ -82,6 +82,22 @@ void expect_steps_as_c_calls() {
             for (Record &r : tree.range(low.*Key, high.*Key)) seen.push_back(&r.link);
             EXPECT_EQ(seen, c_scan(&(low.*Key), &(high.*Key))) << lo << ".." << hi;
         }
+    // Batches of any count, within a group and over many, answer as the
+    // single calls, on the tree and on an empty one.
+    using Tree = tarn::tree<Record, &Record::link, Key, Order>;
+    typename Tree::key_type keys[256];
+    Record *batched[256];
+    for (uint32_t v = 0; v < 256; v++) set_key(keys[v], v * 77 % 256);
+    Tree empty;
+    for (const Tree *t : {&tree, &empty})
+        for (size_t count : {0, 1, 15, 17, 256}) {
+            t->find(keys, count, batched);
+            for (size_t i = 0; i < count; i++) EXPECT_EQ(batched[i], t->find(keys[i])) << i;
+            t->floor(keys, count, batched);
+            for (size_t i = 0; i < count; i++) EXPECT_EQ(batched[i], t->floor(keys[i])) << i;
+            t->ceiling(keys, count, batched);
+            for (size_t i = 0; i < count; i++) EXPECT_EQ(batched[i], t->ceiling(keys[i])) << i;
+        }
 }
 
 TEST(CppTree, InlineStepsVisitAsTheCCalls) {

@@ -50,6 +50,7 @@ constexpr std::uint32_t code_of_words(Word tree, Word probe) noexcept {
 template <class Word>
 struct WordOrder {
     Word probe;
+    WordOrder() = default;
     explicit WordOrder(const void *p) noexcept : probe(load_big_endian<Word>(p)) {}
     static Word load(const void *key) noexcept { return load_big_endian<Word>(key); }
     std::uint32_t operator()(const void *tree_key) const noexcept {
@@ -68,6 +69,7 @@ struct Word128Order {
         return Word128(load_big_endian<std::uint64_t>(key)) << 64 |
                load_big_endian<std::uint64_t>(static_cast<const unsigned char *>(key) + 8);
     }
+    Word128Order() = default;
     explicit Word128Order(const void *p) noexcept : probe(load(p)) {}
     std::uint32_t operator()(const void *tree_key) const noexcept {
         return code_of_words(load(tree_key), probe);
@@ -85,6 +87,7 @@ struct MemcmpOrder {
 
 // Key length 0: every key compares equal, and no byte is read.
 struct AllEqualOrder {
+    AllEqualOrder() = default;
     explicit AllEqualOrder(const void *) noexcept {}
     std::uint32_t operator()(const void *) const noexcept { return TARN_CMP_EQUAL; }
 };

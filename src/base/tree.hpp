@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "tarn.h"
-#include "tarn/steps.hpp"
+#include "tarn/descent.hpp"
 
 #define TARN_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -18,14 +18,11 @@ using namespace tarn::detail;
 
 // ---- Addresses --------------------------------------------------------------
 
-// Distance from a node to its record's key; plain unsigned arithmetic, so
-// the key may sit before or after the node.
+// Distance from a node to its record's key (key_at, in tarn/descent.hpp,
+// adds it); plain unsigned arithmetic, so the key may sit before or after
+// the node.
 inline uintptr_t key_delta(const tarn_head *head) {
     return uintptr_t(head->key_offset - head->node_offset);
-}
-
-inline const void *key_at(const tarn_node *n, uintptr_t delta) {
-    return reinterpret_cast<const void *>(reinterpret_cast<uintptr_t>(n) + delta);
 }
 
 inline void *record_of(const tarn_node *n, const tarn_head *head) {

@@ -26,12 +26,9 @@ tarn_node *key_search(const tarn_head *head, const void *key, Search search) {
 }
 
 // Function objects rather than functions, so each search inlines.
-constexpr auto exact = [](tarn_node *root, uintptr_t delta, const auto &order) {
-    return descend<SteerExact>(root, delta, order).hit;
-};
-template <Dir d>
-constexpr auto bound_on = [](tarn_node *root, uintptr_t delta, const auto &order) {
-    return bound<d>(root, delta, order);
+template <class Steer>
+constexpr auto answer_of = [](tarn_node *root, uintptr_t delta, const auto &order) {
+    return descend_to_answer<Steer>(root, delta, order);
 };
 
 tarn_node *leftmost_into(const tarn_head *head, tarn_node **out) {
@@ -46,7 +43,7 @@ tarn_node *leftmost_into(const tarn_head *head, tarn_node **out) {
 
 TARN_EXPORT tarn_node *tarn_lookup(const tarn_head *head, const void *key) {
     check_descriptor(head, __func__);
-    return key_search(head, key, exact);
+    return key_search(head, key, answer_of<SteerExact>);
 }
 
 TARN_EXPORT tarn_node *tarn_lookup_exact(const tarn_head *head, const void *key, uint32_t extra) {
@@ -55,22 +52,22 @@ TARN_EXPORT tarn_node *tarn_lookup_exact(const tarn_head *head, const void *key,
     if (!root) return nullptr;
     uintptr_t delta = key_delta(head);
     if (tarn_compare_exact_fn fn = head->compare_exact)
-        return descend<SteerExact>(root, delta, ExactCallbackOrder{fn, key, extra}).hit;
+        return descend_to_answer<SteerExact>(root, delta, ExactCallbackOrder{fn, key, extra});
     // Byte-wise: compare plays no part in this call, even when set.
     if (null_probe_to_memcmp(head, key)) return nullptr;
     return with_bytewise_order(head->key_length, [&](auto order_for) {
-        return descend<SteerExact>(root, delta, order_for(key)).hit;
+        return descend_to_answer<SteerExact>(root, delta, order_for(key));
     });
 }
 
 TARN_EXPORT tarn_node *tarn_lookup_le(const tarn_head *head, const void *key) {
     check_descriptor(head, __func__);
-    return key_search(head, key, bound_on<Left>);
+    return key_search(head, key, answer_of<SteerBound<Left>>);
 }
 
 TARN_EXPORT tarn_node *tarn_lookup_ge(const tarn_head *head, const void *key) {
     check_descriptor(head, __func__);
-    return key_search(head, key, bound_on<Right>);
+    return key_search(head, key, answer_of<SteerBound<Right>>);
 }
 
 TARN_EXPORT void *tarn_lookup_user_data(const tarn_head *head, const void *key) {

@@ -58,7 +58,7 @@ struct CeilingWithin {
     template <class Order, class AgainstHigh>
     tarn_node *operator()(tarn_node *root, uintptr_t delta, const Order &low,
                           AgainstHigh against_high) const {
-        tarn_node *n = bound<Right>(root, delta, low);
+        tarn_node *n = descend_to_answer<SteerBound<Right>>(root, delta, low);
         return n && against_high(n) == TARN_CMP_GREATER ? nullptr : n;
     }
 };
