@@ -28,6 +28,8 @@ inline uint64_t mix(uint64_t sum, uint64_t v) { return ((sum << 5) | (sum >> 59)
 constexpr uint64_t kNotFound = 0x5bd1e9955bd1e995ull;
 constexpr size_t kRanges = 1000;
 constexpr size_t kRangeKeys = 100;
+// Keys per batched call, as a network stack's burst of packets.
+constexpr size_t kBatchKeys = 32;
 
 // Lookups and floors run on two probe sets: Uniform touches every key alike,
 // Zipf draws n keys with probability falling as 1/rank, hot keys spread
@@ -55,27 +57,39 @@ enum Phase {
     LookupZipf,
     Floor,
     FloorZipf,
+    LookupBatch,
+    LookupBatchZipf,
+    FloorBatch,
+    FloorBatchZipf,
     Scan,
     Range,
     Remove,
     kPhases
 };
-inline const char *const kPhaseNames[kPhases] = {"insert",        "insert (warm)", "lookup",
-                                                 "lookup (zipf)", "floor (miss)",  "floor (zipf)",
-                                                 "scan (/key)",   "range (/100)",  "remove"};
+inline const char *const kPhaseNames[kPhases] = {
+    "insert",        "insert (warm)",       "lookup",         "lookup (zipf)",
+    "floor (miss)",  "floor (zipf)",        "lookup (batch)", "lookup (batch, zipf)",
+    "floor (batch)", "floor (batch, zipf)", "scan (/key)",    "range (/100)",
+    "remove"};
+constexpr bool is_batch(Phase p) { return p >= LookupBatch && p <= FloorBatchZipf; }
 
 // One implementation under test. prepare() is untimed, may convert probes
 // and lays out fresh records last; each phase returns its checksum. A
-// subject lacking a call for a phase says so in supports().
+// subject lacking a call for a phase says so in supports(). The batch
+// phases run the lookup and floor probes kBatchKeys at a time through
+// tarn.hpp's batched calls, and through absl's single calls, one per key,
+// to compare with.
 template <class Key>
 struct Subject {
     virtual ~Subject() = default;
     virtual std::string name() const = 0;
-    virtual bool supports(Phase) const { return true; }
+    virtual bool supports(Phase p) const { return !is_batch(p); }
     virtual void prepare(const Workload<Key> &w) = 0;
     virtual uint64_t insert_all() = 0;
     virtual uint64_t lookup_all(ProbeSet) = 0;
     virtual uint64_t floor_all(ProbeSet) { return 0; }
+    virtual uint64_t lookup_batch_all(ProbeSet set) { return lookup_all(set); }
+    virtual uint64_t floor_batch_all(ProbeSet set) { return floor_all(set); }
     virtual uint64_t scan_all() = 0;
     virtual uint64_t range_all() { return 0; }
     virtual uint64_t remove_all() = 0;

@@ -160,6 +160,10 @@ uint64_t run_phase(Subject<Key> &s, Phase p) {
     case LookupZipf: return s.lookup_all(Zipf);
     case Floor: return s.floor_all(Uniform);
     case FloorZipf: return s.floor_all(Zipf);
+    case LookupBatch: return s.lookup_batch_all(Uniform);
+    case LookupBatchZipf: return s.lookup_batch_all(Zipf);
+    case FloorBatch: return s.floor_batch_all(Uniform);
+    case FloorBatchZipf: return s.floor_batch_all(Zipf);
     case Scan: return s.scan_all();
     case Range: return s.range_all();
     default: return s.remove_all();
@@ -167,8 +171,9 @@ uint64_t run_phase(Subject<Key> &s, Phase p) {
 }
 
 // The warm insert needs an empty tree, so it runs after the removal.
-constexpr Phase kRunOrder[kPhases] = {Insert, Lookup, LookupZipf, Floor,     FloorZipf,
-                                      Scan,   Range,  Remove,     InsertWarm};
+constexpr Phase kRunOrder[kPhases] = {
+    Insert,     Lookup,         LookupZipf, Floor, FloorZipf, LookupBatch, LookupBatchZipf,
+    FloorBatch, FloorBatchZipf, Scan,       Range, Remove,    InsertWarm};
 
 // Repetitions interleave the subjects, so slow drifts of the machine touch
 // all alike. Every repetition lays out fresh records: where their pages land
@@ -241,10 +246,18 @@ std::string cell(std::vector<double> v, int digits) {
 struct Ratio {
     const char *tarn, *peer;
 };
-const Ratio kRatios[] = {{"tarn bytes", "boost avl_set"}, {"tarn bytes", "std::set"},
-                         {"tarn bytes", "bsd RB"},        {"tarn bytes", "boost set"},
-                         {"tarn bytes", "absl btree"},    {"tarn cmp", "libavl"},
-                         {"tarn cmp", "tsearch"},         {"tarn hpp", "boost avl_set"}};
+const Ratio kRatios[] = {
+    {"tarn bytes", "boost avl_set"}, {"tarn bytes", "std::set"},    {"tarn bytes", "bsd RB"},
+    {"tarn bytes", "boost set"},     {"tarn bytes", "absl btree"},  {"tarn cmp", "libavl"},
+    {"tarn cmp", "tsearch"},         {"tarn hpp", "boost avl_set"}, {"tarn hpp", "absl btree"}};
+
+// The single-call row a batch row is measured against.
+Phase single_of(Phase p) {
+    return p == LookupBatch       ? Lookup
+           : p == LookupBatchZipf ? LookupZipf
+           : p == FloorBatch      ? Floor
+                                  : FloorZipf;
+}
 
 std::string markdown(const Result &r) {
     std::ostringstream o;
@@ -268,19 +281,23 @@ std::string markdown(const Result &r) {
         pairs.push_back({t, s});
         o << ' ' << q.tarn + std::strlen("tarn ") << " / " << q.peer << " |";
     }
-    o << "\n|---|";
-    for (size_t i = 0; i < pairs.size(); i++) o << "---:|";
+    int hpp = index_of(r, "tarn hpp");
+    o << " hpp batch / hpp single |\n|---|";
+    for (size_t i = 0; i <= pairs.size(); i++) o << "---:|";
     o << '\n';
+    auto ratio_cell = [](const std::vector<double> &a, const std::vector<double> &b) {
+        std::vector<double> ratios; // repetition i of one against repetition i of the other
+        for (size_t i = 0; i < std::min(a.size(), b.size()); i++) ratios.push_back(a[i] / b[i]);
+        return cell(ratios, 2);
+    };
     for (int p = 0; p < kPhases; p++) {
         o << "| " << kPhaseNames[p] << " |";
-        for (auto [t, s] : pairs) {
-            const std::vector<double> &tarn = r.ns[t][p], &peer = r.ns[s][p];
-            std::vector<double> ratios; // repetition i of tarn against repetition i of the peer
-            for (size_t i = 0; i < std::min(tarn.size(), peer.size()); i++)
-                ratios.push_back(tarn[i] / peer[i]);
-            o << ' ' << cell(ratios, 2) << " |";
-        }
-        o << '\n';
+        for (auto [t, s] : pairs) o << ' ' << ratio_cell(r.ns[t][p], r.ns[s][p]) << " |";
+        o << ' '
+          << (is_batch(Phase(p)) && hpp >= 0
+                  ? ratio_cell(r.ns[hpp][p], r.ns[hpp][single_of(Phase(p))])
+                  : "n/a")
+          << " |\n";
     }
     o << '\n';
     return o.str();

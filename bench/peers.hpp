@@ -405,7 +405,9 @@ class TSearch final : public Subject<Key> {
 
   public:
     std::string name() const override { return "tsearch"; }
-    bool supports(Phase p) const override { return p != Floor && p != FloorZipf && p != Range; }
+    bool supports(Phase p) const override {
+        return p != Floor && p != FloorZipf && p != Range && !is_batch(p);
+    }
     void prepare(const Workload<Key> &w) override { w_ = &w; }
     uint64_t insert_all() override {
         uint64_t linked = 0;
@@ -451,6 +453,7 @@ class AbslBtree final : public SortedSetSubject<Key, absl::btree_set<Key>> {
 
   public:
     std::string name() const override { return "absl btree"; }
+    bool supports(Phase) const override { return true; } // batch phases: a call per key
     void prepare(const Workload<Key> &w) override { w_ = &w; }
     uint64_t insert_all() override {
         uint64_t linked = 0;

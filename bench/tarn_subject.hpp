@@ -2,6 +2,7 @@
 // and a comparator over the native key, and byte-wise through tarn.hpp.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstring>
@@ -88,6 +89,18 @@ class TarnRecords : public Subject<Key> {
     static uint64_t answers(const std::vector<Stored> &probes, Find find) {
         uint64_t sum = 0;
         for (const Stored &k : probes) sum = mix(sum, answer(find(k)));
+        return sum;
+    }
+    // The same, kBatchKeys probes a call.
+    template <class FindMany>
+    static uint64_t batched(const std::vector<Stored> &probes, FindMany find_many) {
+        uint64_t sum = 0;
+        const Record *out[kBatchKeys];
+        for (size_t at = 0; at < probes.size(); at += kBatchKeys) {
+            size_t n = std::min(kBatchKeys, probes.size() - at);
+            find_many(&probes[at], n, out);
+            for (size_t i = 0; i < n; i++) sum = mix(sum, answer(out[i]));
+        }
         return sum;
     }
 
@@ -179,7 +192,7 @@ class TarnSubject final : public TarnRecords<Key, bytewise> {
 template <class Key>
 class TarnHpp final : public TarnRecords<Key, true> {
     using Base = TarnRecords<Key, true>;
-    using Base::answer, Base::answers;
+    using Base::answer, Base::answers, Base::batched;
     using Base::records_, Base::lookups_, Base::floors_, Base::low_, Base::high_, Base::removals_;
     using typename Base::Record;
     using typename Base::Stored;
@@ -197,6 +210,17 @@ class TarnHpp final : public TarnRecords<Key, true> {
     }
     uint64_t floor_all(ProbeSet set) override {
         return answers(floors_[set], [this](const Stored &k) { return tree_.floor(k); });
+    }
+    bool supports(Phase) const override { return true; }
+    uint64_t lookup_batch_all(ProbeSet set) override {
+        return batched(lookups_[set], [this](const Stored *k, size_t n, const Record **out) {
+            tree_.find(k, n, const_cast<Record **>(out));
+        });
+    }
+    uint64_t floor_batch_all(ProbeSet set) override {
+        return batched(floors_[set], [this](const Stored *k, size_t n, const Record **out) {
+            tree_.floor(k, n, const_cast<Record **>(out));
+        });
     }
     uint64_t scan_all() override {
         uint64_t sum = 0;

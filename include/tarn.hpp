@@ -322,10 +322,13 @@ class tree {
         return order_for(probe)(&(record_at(node)->*Key));
     }
 
-    // Descents per batch in flight: enough for a level's cache misses to
-    // overlap, few enough for the lanes to stay in registers and L1
-    // (bench/results/batch.md).
+    // Descents of a batch in flight at once: enough for a level's cache
+    // misses to overlap, few enough for the lanes to stay in L1. A tree of
+    // up to kBatchInCache records fits in the caches, where there is no wait
+    // to overlap: its batches descend one key after another, inline.
+    // Both by measurement (bench/results/batch.md).
     static constexpr std::size_t kBatchGroup = 16;
+    static constexpr std::uint64_t kBatchInCache = 16384;
 
     template <class Steer>
     void batch(const key_type *keys, std::size_t count, Record **out) const noexcept {
@@ -349,6 +352,12 @@ class tree {
             return;
         }
         const auto delta = std::uintptr_t(detail::offset_of<Key>() - detail::offset_of<Node>());
+        if (h->count <= kBatchInCache) {
+            for (std::size_t i = 0; i < count; i++)
+                out[i] =
+                    record_of(detail::descend_to_answer<Steer>(root, delta, order_for(&keys[i])));
+            return;
+        }
         detail::descend_interleaved<Steer, kBatchGroup>(
             root, delta, count, [keys](std::size_t i) { return order_for(&keys[i]); },
             [out](std::size_t i, tarn_node *n) { out[i] = record_of(n); });
