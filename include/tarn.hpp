@@ -264,14 +264,33 @@ class tree {
     // than the caches a batch answers several times faster per key than
     // single calls. The tree must not change while a batch runs.
     void find(const key_type *keys, std::size_t count, Record **out) const noexcept {
-        batch<detail::SteerExact>(keys, count, out);
+        find(head_, keys, count, out);
     }
     void floor(const key_type *keys, std::size_t count, Record **out) const noexcept {
-        batch<detail::SteerBound<detail::Left>>(keys, count, out);
+        floor(head_, keys, count, out);
     }
     void ceiling(const key_type *keys, std::size_t count, Record **out) const noexcept {
-        batch<detail::SteerBound<detail::Right>>(keys, count, out);
+        ceiling(head_, keys, count, out);
     }
+    // The same over a descriptor that C code owns: out[i] is what
+    // tarn_lookup (tarn_lookup_le, tarn_lookup_ge) returns for keys[i], as a
+    // record. Interleaved when head is set up as this type sets up its own
+    // (the offsets of Node and Key, the key's size, Order's comparator),
+    // else one call per key. This is how C programs batch: a small C++ file
+    // that names their record type here.
+    static void find(const tarn_head &head, const key_type *keys, std::size_t count,
+                     Record **out) noexcept {
+        batch<detail::SteerExact>(head, keys, count, out, tarn_lookup);
+    }
+    static void floor(const tarn_head &head, const key_type *keys, std::size_t count,
+                      Record **out) noexcept {
+        batch<detail::SteerBound<detail::Left>>(head, keys, count, out, tarn_lookup_le);
+    }
+    static void ceiling(const tarn_head &head, const key_type *keys, std::size_t count,
+                        Record **out) noexcept {
+        batch<detail::SteerBound<detail::Right>>(head, keys, count, out, tarn_lookup_ge);
+    }
+
     // The nearest record strictly above or below key.
     Record *next_after(const key_type &key) const noexcept {
         return record_of(tarn_get_next_node_from_key(&head_, &key));
@@ -331,18 +350,13 @@ class tree {
     static constexpr std::uint64_t kBatchInCache = 16384;
 
     template <class Steer>
-    void batch(const key_type *keys, std::size_t count, Record **out) const noexcept {
-        // A descriptor re-initialised through head() no longer has the
-        // configuration this type gives it: the single calls answer then.
-        const tarn_head *h = &head_;
+    static void batch(const tarn_head &head, const key_type *keys, std::size_t count, Record **out,
+                      tarn_node *(*single)(const tarn_head *, const void *)) noexcept {
+        const tarn_head *h = &head;
         if (h->compare != detail::compare_of<Order>() || h->key_length != sizeof(key_type) ||
             h->node_offset != detail::offset_of<Node>() ||
             h->key_offset != detail::offset_of<Key>()) {
-            for (std::size_t i = 0; i < count; i++)
-                out[i] = std::is_same_v<Steer, detail::SteerExact> ? find(keys[i])
-                         : std::is_same_v<Steer, detail::SteerBound<detail::Left>>
-                             ? floor(keys[i])
-                             : ceiling(keys[i]);
+            for (std::size_t i = 0; i < count; i++) out[i] = record_of(single(h, &keys[i]));
             return;
         }
         tarn_node *root =

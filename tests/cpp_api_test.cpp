@@ -83,20 +83,31 @@ void expect_steps_as_c_calls() {
             EXPECT_EQ(seen, c_scan(&(low.*Key), &(high.*Key))) << lo << ".." << hi;
         }
     // Batches of any count, within a group and over many, answer as the
-    // single calls, on the tree and on an empty one.
+    // single calls: on the tree, an empty one, and a replica comparing a
+    // key prefix, where batches fall back to single calls.
     using Tree = tarn::tree<Record, &Record::link, Key, Order>;
     typename Tree::key_type keys[256];
     Record *batched[256];
     for (uint32_t v = 0; v < 256; v++) set_key(keys[v], v * 77 % 256);
     Tree empty;
-    for (const Tree *t : {&tree, &empty})
-        for (size_t count : {0, 1, 15, 17, 256}) {
-            t->find(keys, count, batched);
-            for (size_t i = 0; i < count; i++) EXPECT_EQ(batched[i], t->find(keys[i])) << i;
-            t->floor(keys, count, batched);
-            for (size_t i = 0; i < count; i++) EXPECT_EQ(batched[i], t->floor(keys[i])) << i;
-            t->ceiling(keys, count, batched);
-            for (size_t i = 0; i < count; i++) EXPECT_EQ(batched[i], t->ceiling(keys[i])) << i;
+    tarn_head prefix;
+    tarn_replicate_head_node(tree.head(), &prefix, nullptr);
+    tarn_init_new(&prefix, h->node_offset, h->key_length / 2, h->key_offset, nullptr, nullptr);
+    const tarn_head *heads[] = {h, empty.head(), &prefix};
+    for (const tarn_head *head : heads)
+        for (size_t n : {0, 1, 15, 17, 256}) {
+            auto expect = [&](tarn_node *(*single)(const tarn_head *, const void *)) {
+                for (size_t i = 0; i < n; i++)
+                    EXPECT_EQ(batched[i], Tree::record_of(single(head, &keys[i])))
+                        << i << " of " << n;
+            };
+            Tree::find(*head, keys, n, batched), expect(tarn_lookup);
+            Tree::floor(*head, keys, n, batched), expect(tarn_lookup_le);
+            Tree::ceiling(*head, keys, n, batched), expect(tarn_lookup_ge);
+            if (head != h) continue;
+            tree.find(keys, n, batched), expect(tarn_lookup);
+            tree.floor(keys, n, batched), expect(tarn_lookup_le);
+            tree.ceiling(keys, n, batched), expect(tarn_lookup_ge);
         }
 }
 
