@@ -97,7 +97,7 @@ Workload<Key> make_workload(size_t n, uint64_t seed) {
 }
 
 template <class Key>
-std::vector<std::unique_ptr<Subject<Key>>> make_subjects() {
+std::vector<std::unique_ptr<Subject<Key>>> all_subjects() {
     std::vector<std::unique_ptr<Subject<Key>>> s;
     s.emplace_back(new TarnSubject<Key, true>);
     s.emplace_back(new TarnSubject<Key, false>);
@@ -117,6 +117,20 @@ std::vector<std::unique_ptr<Subject<Key>>> make_subjects() {
 #ifdef TARN_BENCH_HAVE_ABSL
     s.emplace_back(new AbslBtree<Key>);
 #endif
+    return s;
+}
+
+// --subjects NAME,NAME,...: only these (tarn's own comparisons need no peers).
+std::string g_subjects;
+
+template <class Key>
+std::vector<std::unique_ptr<Subject<Key>>> make_subjects() {
+    std::vector<std::unique_ptr<Subject<Key>>> s = all_subjects<Key>();
+    auto unwanted = [](const std::unique_ptr<Subject<Key>> &subject) {
+        return !g_subjects.empty() &&
+               ("," + g_subjects + ",").find("," + subject->name() + ",") == std::string::npos;
+    };
+    s.erase(std::remove_if(s.begin(), s.end(), unwanted), s.end());
     return s;
 }
 
@@ -340,10 +354,14 @@ int main(int argc, char **argv) {
             out = argv[++i];
         else if (!std::strcmp(argv[i], "--quick"))
             scale = 0.1;
+        else if (!std::strcmp(argv[i], "--subjects") && i + 1 < argc)
+            g_subjects = argv[++i];
         else if (!std::strcmp(argv[i], "--only") && i + 1 < argc)
             only = std::strtoull(argv[++i], nullptr, 10);
         else {
-            std::fprintf(stderr, "usage: %s [--out DIR] [--quick] [--only N]\n", argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s [--out DIR] [--quick] [--only N] [--subjects A,B,...]\n",
+                         argv[0]);
             return 2;
         }
     }
