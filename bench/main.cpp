@@ -122,10 +122,18 @@ std::vector<std::unique_ptr<Subject<Key>>> all_subjects() {
 
 // --subjects NAME,NAME,...: only these (tarn's own comparisons need no peers).
 std::string g_subjects;
+// --ab OLD NEW: two builds of the library, "tarn A" and "tarn B", alone.
+bool g_ab = false;
 
 template <class Key>
 std::vector<std::unique_ptr<Subject<Key>>> make_subjects() {
-    std::vector<std::unique_ptr<Subject<Key>>> s = all_subjects<Key>();
+    std::vector<std::unique_ptr<Subject<Key>>> s;
+    if (g_ab) {
+        s.emplace_back(new TarnSubject<Key, true, LoadedCalls<0>>("tarn A"));
+        s.emplace_back(new TarnSubject<Key, true, LoadedCalls<1>>("tarn B"));
+        return s;
+    }
+    s = all_subjects<Key>();
     auto unwanted = [](const std::unique_ptr<Subject<Key>> &subject) {
         return !g_subjects.empty() &&
                ("," + g_subjects + ",").find("," + subject->name() + ",") == std::string::npos;
@@ -354,13 +362,19 @@ int main(int argc, char **argv) {
             out = argv[++i];
         else if (!std::strcmp(argv[i], "--quick"))
             scale = 0.1;
-        else if (!std::strcmp(argv[i], "--subjects") && i + 1 < argc)
+        else if (!std::strcmp(argv[i], "--ab") && i + 2 < argc) {
+            g_ab = true;
+            if (!LoadedCalls<0>::load(argv[i + 1]) || !LoadedCalls<1>::load(argv[i + 2]))
+                return std::fprintf(stderr, "cannot load %s or %s\n", argv[i + 1], argv[i + 2]), 2;
+            i += 2;
+        } else if (!std::strcmp(argv[i], "--subjects") && i + 1 < argc)
             g_subjects = argv[++i];
         else if (!std::strcmp(argv[i], "--only") && i + 1 < argc)
             only = std::strtoull(argv[++i], nullptr, 10);
         else {
             std::fprintf(stderr,
-                         "usage: %s [--out DIR] [--quick] [--only N] [--subjects A,B,...]\n",
+                         "usage: %s [--out DIR] [--quick] [--only N] [--subjects A,B,...] [--ab "
+                         "OLD.so NEW.so]\n",
                          argv[0]);
             return 2;
         }

@@ -2,10 +2,14 @@
 // and a comparator over the native key, and byte-wise through tarn.hpp.
 #pragma once
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "harness.hpp"
 #include "tarn.hpp"
@@ -124,8 +128,35 @@ class TarnRecords : public Subject<Key> {
     }
 };
 
+// The C calls a subject makes: the library the bench links, or a copy loaded
+// from a file, so that two builds of the library run side by side in one
+// process (--ab).
+#define TARN_BENCH_CALLS(X)                                                                        \
+    X(init_new)                                                                                    \
+    X(insert) X(lookup) X(lookup_le) X(init_iterator) X(get_first_node) X(get_next_node)           \
+        X(get_first_node_in_range) X(get_next_node_in_range) X(delete)
+
+struct LinkedCalls {
+#define TARN_BENCH_LINKED(f) static constexpr auto f = tarn_##f;
+    TARN_BENCH_CALLS(TARN_BENCH_LINKED)
+};
+
+template <int Slot>
+struct LoadedCalls {
+#define TARN_BENCH_LOADED(f) static inline decltype(&tarn_##f) f;
+    TARN_BENCH_CALLS(TARN_BENCH_LOADED)
+    static bool load(const char *path) {
+        void *library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+        bool found = library != nullptr;
+#define TARN_BENCH_DLSYM(f)                                                                        \
+    found = found && (f = reinterpret_cast<decltype(&tarn_##f)>(dlsym(library, "tarn_" #f)));
+        TARN_BENCH_CALLS(TARN_BENCH_DLSYM)
+        return found;
+    }
+};
+
 // Through the C calls.
-template <class Key, bool bytewise>
+template <class Key, bool bytewise, class Calls = LinkedCalls>
 class TarnSubject final : public TarnRecords<Key, bytewise> {
     using Base = TarnRecords<Key, bytewise>;
     using Base::answer, Base::answers, Base::record_of;
@@ -133,34 +164,37 @@ class TarnSubject final : public TarnRecords<Key, bytewise> {
     using typename Base::Record;
     using typename Base::Stored;
     tarn_head head_{};
+    std::string name_;
 
   public:
-    std::string name() const override { return bytewise ? "tarn bytes" : "tarn cmp"; }
+    explicit TarnSubject(std::string name = bytewise ? "tarn bytes" : "tarn cmp")
+        : name_(std::move(name)) {}
+    std::string name() const override { return name_; }
 
     uint64_t insert_all() override {
         head_ = tarn_head{};
-        tarn_init_new(&head_, offsetof(Record, link), sizeof(Stored), offsetof(Record, key),
-                      bytewise ? nullptr : compare_native<Key>, nullptr);
+        Calls::init_new(&head_, offsetof(Record, link), sizeof(Stored), offsetof(Record, key),
+                        bytewise ? nullptr : compare_native<Key>, nullptr);
         uint64_t linked = 0;
-        for (Record &r : records_) linked += tarn_insert(&head_, &r.link);
+        for (Record &r : records_) linked += Calls::insert(&head_, &r.link);
         return linked;
     }
 
     uint64_t lookup_all(ProbeSet set) override {
         return answers(lookups_[set],
-                       [this](const Stored &k) { return record_of(tarn_lookup(&head_, &k)); });
+                       [this](const Stored &k) { return record_of(Calls::lookup(&head_, &k)); });
     }
     uint64_t floor_all(ProbeSet set) override {
         return answers(floors_[set],
-                       [this](const Stored &k) { return record_of(tarn_lookup_le(&head_, &k)); });
+                       [this](const Stored &k) { return record_of(Calls::lookup_le(&head_, &k)); });
     }
 
     uint64_t scan_all() override {
         uint64_t sum = 0;
         tarn_iterator it;
-        tarn_init_iterator(&head_, &it);
-        for (tarn_node *n = tarn_get_first_node(&head_, &it.current); n;
-             n = tarn_get_next_node(&head_, &it))
+        Calls::init_iterator(&head_, &it);
+        for (tarn_node *n = Calls::get_first_node(&head_, &it.current); n;
+             n = Calls::get_next_node(&head_, &it))
             sum = mix(sum, answer(record_of(n)));
         return sum;
     }
@@ -170,9 +204,9 @@ class TarnSubject final : public TarnRecords<Key, bytewise> {
         tarn_iterator it;
         for (size_t i = 0; i < low_.size(); i++) {
             const void *low = &low_[i], *high = &high_[i];
-            tarn_init_iterator(&head_, &it);
-            for (tarn_node *n = tarn_get_first_node_in_range(&head_, low, high, &it.current); n;
-                 n = tarn_get_next_node_in_range(&head_, low, high, &it))
+            Calls::init_iterator(&head_, &it);
+            for (tarn_node *n = Calls::get_first_node_in_range(&head_, low, high, &it.current); n;
+                 n = Calls::get_next_node_in_range(&head_, low, high, &it))
                 sum = mix(sum, answer(record_of(n)));
         }
         return sum;
@@ -181,7 +215,7 @@ class TarnSubject final : public TarnRecords<Key, bytewise> {
     uint64_t remove_all() override {
         uint64_t removed = 0;
         for (uint32_t i : *removals_) {
-            tarn_delete(&head_, &records_[i].link);
+            Calls::delete (&head_, &records_[i].link);
             removed += records_[i].link.in_tree == 0;
         }
         return removed + head_.count;

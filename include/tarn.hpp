@@ -346,7 +346,7 @@ class tree {
     // up to kBatchInCache records fits in the caches, where there is no wait
     // to overlap: its batches descend one key after another, inline.
     // Both by measurement (bench/results/batch.md).
-    static constexpr std::size_t kBatchGroup = 16;
+    static constexpr std::size_t kBatchGroup = 32;
     static constexpr std::uint64_t kBatchInCache = 16384;
 
     template <class Steer>
