@@ -132,24 +132,27 @@ class TarnRecords : public Subject<Key> {
 // from a file, so that two builds of the library run side by side in one
 // process (--ab).
 #define TARN_BENCH_CALLS(X)                                                                        \
-    X(init_new)                                                                                    \
-    X(insert) X(lookup) X(lookup_le) X(init_iterator) X(get_first_node) X(get_next_node)           \
-        X(get_first_node_in_range) X(get_next_node_in_range) X(delete)
+    X(init_new, init_new)                                                                          \
+    X(insert, insert) X(lookup, lookup) X(lookup_le, lookup_le) X(init_iterator, init_iterator)    \
+        X(get_first_node, get_first_node) X(get_next_node, get_next_node)                          \
+            X(get_first_node_in_range, get_first_node_in_range)                                    \
+                X(get_next_node_in_range, get_next_node_in_range) X(remove, delete)
 
 struct LinkedCalls {
-#define TARN_BENCH_LINKED(f) static constexpr auto f = tarn_##f;
+#define TARN_BENCH_LINKED(name, call) static constexpr auto name = tarn_##call;
     TARN_BENCH_CALLS(TARN_BENCH_LINKED)
 };
 
 template <int Slot>
 struct LoadedCalls {
-#define TARN_BENCH_LOADED(f) static inline decltype(&tarn_##f) f;
+#define TARN_BENCH_LOADED(name, call) static inline decltype(&tarn_##call) name;
     TARN_BENCH_CALLS(TARN_BENCH_LOADED)
     static bool load(const char *path) {
         void *library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
         bool found = library != nullptr;
-#define TARN_BENCH_DLSYM(f)                                                                        \
-    found = found && (f = reinterpret_cast<decltype(&tarn_##f)>(dlsym(library, "tarn_" #f)));
+#define TARN_BENCH_DLSYM(name, call)                                                               \
+    found =                                                                                        \
+        found && (name = reinterpret_cast<decltype(&tarn_##call)>(dlsym(library, "tarn_" #call)));
         TARN_BENCH_CALLS(TARN_BENCH_DLSYM)
         return found;
     }
@@ -215,7 +218,7 @@ class TarnSubject final : public TarnRecords<Key, bytewise> {
     uint64_t remove_all() override {
         uint64_t removed = 0;
         for (uint32_t i : *removals_) {
-            Calls::delete (&head_, &records_[i].link);
+            Calls::remove(&head_, &records_[i].link);
             removed += records_[i].link.in_tree == 0;
         }
         return removed + head_.count;

@@ -366,10 +366,10 @@ class tree {
             return;
         }
         const auto delta = std::uintptr_t(detail::offset_of<Key>() - detail::offset_of<Node>());
-        if (h->count <= kBatchInCache) {
+        if (h->count <= kBatchInCache && !(h->flags & TARN_HEAD_REPLICA)) {
             for (std::size_t i = 0; i < count; i++)
                 out[i] =
-                    record_of(detail::descend_to_answer<Steer>(root, delta, order_for(&keys[i])));
+                    record_of(detail::answer_in_own_order<Steer>(root, delta, order_for(&keys[i])));
             return;
         }
         detail::descend_interleaved<Steer, kBatchGroup>(

@@ -47,31 +47,32 @@ struct SteerBound {
     }
 };
 
-// One level of a two-way descent: when lhs < rhs, n becomes the candidate
-// and the way on is `kept`, else it is `passed`. The caller gives the mirror
-// by the order of lhs and rhs. The way down is a coin toss per level, which
-// a branch mispredicts half the time. Clang 14 emits two conditional moves
-// for the plain spelling below; GCC 12 turns it into a branch on every other
-// level of a loop that takes two levels a turn, so for GCC on x86-64 the
-// moves are written out.
+// One level of a two-way descent: when lhs <= rhs, n becomes the candidate
+// and the way on is `kept`, else it is `passed`; `equal` tells whether
+// lhs == rhs. The caller gives the mirror by the order of lhs and rhs. The
+// way down is a coin toss per level, which a branch mispredicts half the
+// time. Clang 14 emits conditional moves for the plain spelling below; GCC
+// 12 turns it into a branch on every other level of a loop that takes two
+// levels a turn, so for GCC on x86-64 the moves are written out, and
+// `equal` reads the comparison's flags (nothing is computed when unused).
 template <class Word>
-inline tarn_node *keep_if_below(Word lhs, Word rhs, tarn_node *n, tarn_node *&candidate,
-                                tarn_node *kept, tarn_node *passed) noexcept {
+inline tarn_node *keep_unless_above(Word lhs, Word rhs, tarn_node *n, tarn_node *&candidate,
+                                    tarn_node *kept, tarn_node *passed, bool &equal) noexcept {
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
     if constexpr (sizeof(Word) <= sizeof(std::uint64_t)) {
         std::uint64_t a = lhs, b = rhs;
-        asm("cmp %[b], %[a]\n\tcmovb %[n], %[candidate]\n\tcmovb %[kept], %[passed]"
-            : [candidate] "+r"(candidate), [passed] "+r"(passed)
-            : [a] "r"(a), [b] "r"(b), [n] "r"(n), [kept] "r"(kept)
-            : "cc");
+        asm("cmp %[b], %[a]\n\tcmovbe %[n], %[candidate]\n\tcmovbe %[kept], %[passed]"
+            : [candidate] "+r"(candidate), [passed] "+r"(passed), "=@cce"(equal)
+            : [a] "r"(a), [b] "r"(b), [n] "r"(n), [kept] "r"(kept));
         return passed;
     }
 #endif
 #if defined(__clang__)
-    bool keep = __builtin_unpredictable(lhs < rhs);
+    bool keep = __builtin_unpredictable(lhs <= rhs);
 #else
-    bool keep = lhs < rhs;
+    bool keep = lhs <= rhs;
 #endif
+    equal = lhs == rhs;
     candidate = keep ? n : candidate;
     return keep ? kept : passed;
 }
@@ -82,27 +83,31 @@ inline tarn_node *keep_if_below(Word lhs, Word rhs, tarn_node *n, tarn_node *&ca
 // the descent ends it holds the result: the node where it stopped, else
 // that candidate (NULL when none was kept).
 //
-// Over keys that load as integers the three ways are a test for equality,
-// taken once per descent at most and so predicted well, and a two-way
-// choice: by conditional moves for one word, by branches for 16-byte
-// floor and ceiling, which measured faster on large trees
+// Over keys that load as integers the three ways are a two-way choice and
+// a test for equality, taken once per descent at most and so predicted
+// well: the choice by conditional moves for one word, by branches for
+// 16-byte floor and ceiling, which measured faster on large trees
 // (bench/results/descents.md). The stop on equality decides the answer
 // whenever the tree is not ordered by the searching descriptor's
-// configuration (a replica, or a descriptor re-initialised to another key),
-// so it is never left out. A comparator call costs more than a mispredict:
-// other orders take the table as it stands.
+// configuration (a replica, or a descriptor re-initialised to another key).
+// A comparator call costs more than a mispredict: other orders take the
+// table as it stands.
 template <class Steer, class Order>
 inline tarn_node *descend_level(tarn_node *n, const void *key, const Order &order,
                                 tarn_node *&answer) noexcept {
-    if constexpr (kWordKeys<Order>) {
+    if constexpr (kOneWordKeys<Order> && !std::is_same_v<Steer, SteerExact>) {
+        auto word = Order::load(key);
+        bool equal;
+        tarn_node *next =
+            Steer::side == Left // floor keeps keys below the probe, ceiling those above
+                ? keep_unless_above(word, order.probe, n, answer, n->right, n->left, equal)
+                : keep_unless_above(order.probe, word, n, answer, n->left, n->right, equal);
+        return equal ? answer = n, nullptr : next;
+    } else if constexpr (kWordKeys<Order>) {
         auto word = Order::load(key);
         if (word == order.probe) return answer = n, nullptr;
         if constexpr (std::is_same_v<Steer, SteerExact>) {
             return word > order.probe ? n->left : n->right;
-        } else if constexpr (kOneWordKeys<Order> && Steer::side == Left) { // keep a key below
-            return keep_if_below(word, order.probe, n, answer, n->right, n->left);
-        } else if constexpr (kOneWordKeys<Order>) { // keep a key above
-            return keep_if_below(order.probe, word, n, answer, n->left, n->right);
         } else {
             bool keep = Steer::side == Left ? word < order.probe : word > order.probe;
             if (keep) answer = n;
@@ -114,6 +119,35 @@ inline tarn_node *descend_level(tarn_node *n, const void *key, const Order &orde
         if (m == Move::LeftKeep || m == Move::RightKeep) answer = n;
         return m == Move::Left || m == Move::LeftKeep ? n->left : n->right;
     }
+}
+
+// Floor (d = Left) or ceiling (d = Right) over one-word keys, in a tree
+// that this order orders, as the primary descriptor's tree is (insertion
+// keeps it so, and re-initialisation leaves it to the caller): a two-way
+// descent that keeps each node not beyond the probe on side d, with no
+// test on the way. It answers as the documented descent, which stops at an
+// equal node. At every node not equal to the probe the two decide alike
+// (keep and go towards d's far side, or go towards d), so their paths agree
+// up to an equal node E. The documented descent returns E; this one keeps
+// E and goes towards d's far side, where in an ordered tree every key lies
+// beyond the probe, so it keeps nothing more and returns E too. Without an
+// equal node on the path the two agree throughout. A replica searches a
+// tree under an order that may not order it: the documented descent then.
+template <Dir d, class Order>
+inline tarn_node *bound_in_own_order(tarn_node *n, std::uintptr_t delta,
+                                     const Order &order) noexcept {
+    tarn_node *candidate = nullptr;
+    auto level = [&](tarn_node *at) {
+        auto word = Order::load(key_at(at, delta));
+        bool unused;
+        if constexpr (d == Left)
+            return keep_unless_above(word, order.probe, at, candidate, at->right, at->left, unused);
+        else
+            return keep_unless_above(order.probe, word, at, candidate, at->left, at->right, unused);
+    };
+    while ((n = level(n)) && (n = level(n))) { // two levels a turn: no register copy
+    }
+    return candidate;
 }
 
 // The whole descent from n (not NULL): its result, as descend_level gives
@@ -166,6 +200,16 @@ inline void descend_interleaved(tarn_node *root, std::uintptr_t delta, std::size
                 lane = lanes[--active];
         }
     }
+}
+
+// The same answer in a tree that the order orders: a primary descriptor's.
+template <class Steer, class Order>
+inline tarn_node *answer_in_own_order(tarn_node *n, std::uintptr_t delta,
+                                      const Order &order) noexcept {
+    if constexpr (kOneWordKeys<Order> && !std::is_same_v<Steer, SteerExact>)
+        return bound_in_own_order<Steer::side>(n, delta, order);
+    else
+        return descend_to_answer<Steer>(n, delta, order);
 }
 
 } // namespace tarn::detail

@@ -42,9 +42,7 @@ struct Slot {
 };
 
 // The documented descent: an equal node refuses the new one at once, a
-// node above it sends the descent left, any other code right. Over keys that
-// load as integers the way down is a comparison of integers, and the
-// equality test is taken once per insertion at most.
+// node above it sends the descent left, any other code right.
 template <class Order>
 Slot free_slot(tarn_node *n, uintptr_t delta, const Order &order) {
     for (;;) {
@@ -62,6 +60,27 @@ Slot free_slot(tarn_node *n, uintptr_t delta, const Order &order) {
         if (!next) return {n, left ? Left : Right};
         n = next;
     }
+}
+
+// Over one-word keys, two ways with no test on the way: left at a key not
+// below the new one, right otherwise, noting any key equal to it. At
+// every node not equal to the new key this is the documented descent's
+// step, so the two paths agree up to the first equal node, where the
+// documented descent refuses: the new node is refused exactly when the
+// two-way path met an equal key, and otherwise both end at the same link.
+template <class Word>
+Slot free_slot(tarn_node *n, uintptr_t delta, const WordOrder<Word> &order) {
+    tarn_node *parent, *unused = nullptr;
+    bool met_equal = false;
+    do {
+        bool equal;
+        parent = n;
+        n = keep_unless_above(order.probe, WordOrder<Word>::load(key_at(n, delta)), n, unused,
+                              n->left, n->right, equal);
+        met_equal |= equal;
+    } while (n);
+    if (met_equal) return {nullptr, Left};
+    return {parent, order.probe < WordOrder<Word>::load(key_at(parent, delta)) ? Left : Right};
 }
 
 // One function per comparison, entered by a jump, so that byte-wise

@@ -30,6 +30,19 @@ template <class Steer>
 constexpr auto answer_of = [](tarn_node *root, uintptr_t delta, const auto &order) {
     return descend_to_answer<Steer>(root, delta, order);
 };
+template <class Steer>
+constexpr auto answer_in_own_order_of = [](tarn_node *root, uintptr_t delta, const auto &order) {
+    return answer_in_own_order<Steer>(root, delta, order);
+};
+
+// Floor and ceiling: a primary descriptor's tree is ordered by its own
+// configuration, where a faster descent answers the same; a replica's tree
+// need not be.
+template <class Steer>
+tarn_node *bound_search(const tarn_head *head, const void *key) {
+    if (head && (head->flags & TARN_HEAD_REPLICA)) return key_search(head, key, answer_of<Steer>);
+    return key_search(head, key, answer_in_own_order_of<Steer>);
+}
 
 tarn_node *leftmost_into(const tarn_head *head, tarn_node **out) {
     tarn_node *root = effective_root(head);
@@ -62,12 +75,12 @@ TARN_EXPORT tarn_node *tarn_lookup_exact(const tarn_head *head, const void *key,
 
 TARN_EXPORT tarn_node *tarn_lookup_le(const tarn_head *head, const void *key) {
     check_descriptor(head, __func__);
-    return key_search(head, key, answer_of<SteerBound<Left>>);
+    return bound_search<SteerBound<Left>>(head, key);
 }
 
 TARN_EXPORT tarn_node *tarn_lookup_ge(const tarn_head *head, const void *key) {
     check_descriptor(head, __func__);
-    return key_search(head, key, answer_of<SteerBound<Right>>);
+    return bound_search<SteerBound<Right>>(head, key);
 }
 
 TARN_EXPORT void *tarn_lookup_user_data(const tarn_head *head, const void *key) {

@@ -45,7 +45,8 @@ tarn_node *first_in_range(const tarn_head *head, Bounds b, tarn_node **out, Find
             auto against_high = [&](tarn_node *n) {
                 return null_high ? TARN_CMP_GREATER : order_for(b.high)(key_at(n, delta));
             };
-            return find(root, delta, order_for(b.low), against_high);
+            return find(root, delta, order_for(b.low), against_high,
+                        !(head->flags & TARN_HEAD_REPLICA));
         });
     }
     if (out) *out = found;
@@ -53,12 +54,14 @@ tarn_node *first_in_range(const tarn_head *head, Bounds b, tarn_node **out, Find
 }
 
 // The ceiling of low, dropped only when high's code for it is 1: any other
-// code, out-of-contract ones included, keeps it.
+// code, out-of-contract ones included, keeps it. A primary descriptor's
+// tree is ordered by its own configuration, a replica's need not be.
 struct CeilingWithin {
     template <class Order, class AgainstHigh>
     tarn_node *operator()(tarn_node *root, uintptr_t delta, const Order &low,
-                          AgainstHigh against_high) const {
-        tarn_node *n = descend_to_answer<SteerBound<Right>>(root, delta, low);
+                          AgainstHigh against_high, bool own_order) const {
+        tarn_node *n = own_order ? answer_in_own_order<SteerBound<Right>>(root, delta, low)
+                                 : descend_to_answer<SteerBound<Right>>(root, delta, low);
         return n && against_high(n) == TARN_CMP_GREATER ? nullptr : n;
     }
 };
@@ -68,7 +71,7 @@ struct CeilingWithin {
 struct EqualOrNextWithin {
     template <class Order, class AgainstHigh>
     tarn_node *operator()(tarn_node *root, uintptr_t delta, const Order &low,
-                          AgainstHigh against_high) const {
+                          AgainstHigh against_high, bool) const {
         Descent s = descend<SteerExact>(root, delta, low);
         if (s.hit) return s.hit;
         tarn_node *n = nullptr;
