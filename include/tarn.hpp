@@ -274,9 +274,9 @@ class tree {
     }
     // The same over a descriptor that C code owns: out[i] is what
     // tarn_lookup (tarn_lookup_le, tarn_lookup_ge) returns for keys[i], as a
-    // record. Interleaved when head is set up as this type sets up its own
-    // (the offsets of Node and Key, the key's size, Order's comparator),
-    // else one call per key. This is how C programs batch: a small C++ file
+    // record. Interleaved when head is a primary set up as this type sets up
+    // its own (the offsets of Node and Key, the key's size, Order's
+    // comparator), else one call per key. This is how C programs batch: a small C++ file
     // that names their record type here.
     static void find(const tarn_head &head, const key_type *keys, std::size_t count,
                      Record **out) noexcept {
@@ -342,38 +342,37 @@ class tree {
     }
 
     // Descents of a batch in flight at once: enough for a level's cache
-    // misses to overlap, few enough for the lanes to stay in L1. A tree of
-    // up to kBatchInCache records fits in the caches, where there is no wait
-    // to overlap: its batches descend one key after another, inline.
-    // Both by measurement (bench/results/batch.md).
+    // misses to overlap, few enough for the lanes to stay in L1. A tree
+    // that fits in the caches has no wait to overlap: its batches descend
+    // one key after another, inline. Both by measurement
+    // (bench/results/batch.md).
     static constexpr std::size_t kBatchGroup = 32;
-    static constexpr std::uint64_t kBatchInCache = 16384;
 
     template <class Steer>
     static void batch(const tarn_head &head, const key_type *keys, std::size_t count, Record **out,
                       tarn_node *(*single)(const tarn_head *, const void *)) noexcept {
+        // A replica, or a descriptor set up otherwise, may search a tree its
+        // order does not order: one call per key.
         const tarn_head *h = &head;
         if (h->compare != detail::compare_of<Order>() || h->key_length != sizeof(key_type) ||
             h->node_offset != detail::offset_of<Node>() ||
-            h->key_offset != detail::offset_of<Key>()) {
+            h->key_offset != detail::offset_of<Key>() || (h->flags & TARN_HEAD_REPLICA)) {
             for (std::size_t i = 0; i < count; i++) out[i] = record_of(single(h, &keys[i]));
             return;
         }
-        tarn_node *root =
-            h->flags & TARN_HEAD_REPLICA ? h->origin ? h->origin->root : nullptr : h->root;
-        if (!root) {
+        if (!h->root) {
             for (std::size_t i = 0; i < count; i++) out[i] = nullptr;
             return;
         }
         const auto delta = std::uintptr_t(detail::offset_of<Key>() - detail::offset_of<Node>());
-        if (h->count <= kBatchInCache && !(h->flags & TARN_HEAD_REPLICA)) {
+        if (h->count <= detail::kTreeInCache) {
             for (std::size_t i = 0; i < count; i++)
-                out[i] =
-                    record_of(detail::answer_in_own_order<Steer>(root, delta, order_for(&keys[i])));
+                out[i] = record_of(
+                    detail::answer_in_own_order<Steer>(h->root, delta, order_for(&keys[i])));
             return;
         }
         detail::descend_interleaved<Steer, kBatchGroup>(
-            root, delta, count, [keys](std::size_t i) { return order_for(&keys[i]); },
+            h->root, delta, count, [keys](std::size_t i) { return order_for(&keys[i]); },
             [out](std::size_t i, tarn_node *n) { out[i] = record_of(n); });
     }
 

@@ -51,6 +51,12 @@ void set_key(unsigned char (&key)[N], uint32_t v) {
     key[0] = uint8_t(N == 1 ? v : v >> 4);
     if (N > 1) key[N - 1] = uint8_t(v & 15);
 }
+void set_wide(uint32_t &key, uint32_t v) { key = v; }
+template <size_t N> // 16 bits of v: the high byte first, the low one last
+void set_wide(unsigned char (&key)[N], uint32_t v) {
+    std::memset(key, 0, N);
+    key[0] = uint8_t(v >> 8), key[N - 1] = uint8_t(v);
+}
 
 // Iterators and range views step inline: they visit what the C scans visit,
 // over every order and every kind of bound pair, empty ranges included.
@@ -83,19 +89,23 @@ void expect_steps_as_c_calls() {
             EXPECT_EQ(seen, c_scan(&(low.*Key), &(high.*Key))) << lo << ".." << hi;
         }
     // Batches of any count, within a group and over many, answer as the
-    // single calls: on the tree, an empty one, and a replica comparing a
-    // key prefix, where batches fall back to single calls.
+    // single calls: on the tree, an empty one, one too large for the caches
+    // (where descents interleave; 1-byte keys cannot fill one), and a
+    // replica comparing a key prefix, where batches fall back to single calls.
     using Tree = tarn::tree<Record, &Record::link, Key, Order>;
     typename Tree::key_type keys[256];
     Record *batched[256];
-    for (uint32_t v = 0; v < 256; v++) set_key(keys[v], v * 77 % 256);
-    Tree empty;
+    Tree empty, large;
+    std::vector<Record> many(sizeof(typename Tree::key_type) > 1 ? 20000 : 0);
+    for (uint32_t i = 0; i < many.size(); i++) set_wide(many[i].*Key, i * 3), large.insert(many[i]);
     tarn_head prefix;
     tarn_replicate_head_node(tree.head(), &prefix, nullptr);
     tarn_init_new(&prefix, h->node_offset, h->key_length / 2, h->key_offset, nullptr, nullptr);
-    const tarn_head *heads[] = {h, empty.head(), &prefix};
+    const tarn_head *heads[] = {h, empty.head(), large.head(), &prefix};
     for (const tarn_head *head : heads)
         for (size_t n : {0, 1, 15, 17, 256}) {
+            for (uint32_t v = 0; v < 256; v++)
+                head == large.head() ? set_wide(keys[v], v * 233) : set_key(keys[v], v * 77 % 256);
             auto expect = [&](tarn_node *(*single)(const tarn_head *, const void *)) {
                 for (size_t i = 0; i < n; i++)
                     EXPECT_EQ(batched[i], Tree::record_of(single(head, &keys[i])))

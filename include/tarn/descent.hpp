@@ -24,6 +24,11 @@ inline const void *key_at(const tarn_node *n, std::uintptr_t delta) noexcept {
     return reinterpret_cast<const void *>(reinterpret_cast<std::uintptr_t>(n) + delta);
 }
 
+// Up to this many nodes, records of a few dozen bytes fit in the caches of
+// the machines measured (bench/results/): descents do not wait for memory,
+// and the ways that save instructions win over those that overlap waits.
+constexpr std::uint64_t kTreeInCache = 16384;
+
 enum class Move : std::uint8_t { Stop, Left, Right, LeftKeep, RightKeep };
 
 // The code tables. Equality (tarn_lookup): 0 stops; 1 left; everything

@@ -68,8 +68,10 @@ Slot free_slot(tarn_node *n, uintptr_t delta, const Order &order) {
 // step, so the two paths agree up to the first equal node, where the
 // documented descent refuses: the new node is refused exactly when the
 // two-way path met an equal key, and otherwise both end at the same link.
+// Faster than the documented loop in a tree that fits in the caches,
+// slower in one that does not (bench/results/descents.md).
 template <class Word>
-Slot free_slot(tarn_node *n, uintptr_t delta, const WordOrder<Word> &order) {
+Slot free_slot_two_ways(tarn_node *n, uintptr_t delta, const WordOrder<Word> &order) {
     tarn_node *parent, *unused = nullptr;
     bool met_equal = false;
     do {
@@ -87,7 +89,12 @@ Slot free_slot(tarn_node *n, uintptr_t delta, const WordOrder<Word> &order) {
 // insertions do not save the registers a comparator's calls need.
 template <class Order>
 [[gnu::noinline]] int32_t link_and_rebalance(tarn_head *head, tarn_node *node, Order order) {
-    Slot slot = free_slot(head->root, key_delta(head), order);
+    Slot slot;
+    if constexpr (kOneWordKeys<Order>)
+        slot = head->count <= kTreeInCache ? free_slot_two_ways(head->root, key_delta(head), order)
+                                           : free_slot(head->root, key_delta(head), order);
+    else
+        slot = free_slot(head->root, key_delta(head), order);
     tarn_node *p = slot.parent;
     if (!p) return 0;
     child(p, slot.side) = node;
