@@ -131,12 +131,14 @@ class TarnRecords : public Subject<Key> {
 // The C calls a subject makes: the library the bench links, or a copy loaded
 // from a file, so that two builds of the library run side by side in one
 // process (--ab).
-#define TARN_BENCH_CALLS(X)                                                                        \
-    X(init_new, init_new)                                                                          \
-    X(insert, insert) X(lookup, lookup) X(lookup_le, lookup_le) X(init_iterator, init_iterator)    \
-        X(get_first_node, get_first_node) X(get_next_node, get_next_node)                          \
-            X(get_first_node_in_range, get_first_node_in_range)                                    \
-                X(get_next_node_in_range, get_next_node_in_range) X(remove, delete)
+// clang-format off
+#define TARN_BENCH_CALLS(X)                                                 \
+    X(init_new, init_new) X(insert, insert) X(lookup, lookup)               \
+    X(lookup_le, lookup_le) X(init_iterator, init_iterator)                 \
+    X(get_first_node, get_first_node) X(get_next_node, get_next_node)       \
+    X(get_first_node_in_range, get_first_node_in_range)                     \
+    X(get_next_node_in_range, get_next_node_in_range) X(remove, delete)
+// clang-format on
 
 struct LinkedCalls {
 #define TARN_BENCH_LINKED(name, call) static constexpr auto name = tarn_##call;
