@@ -14,6 +14,7 @@
 //     timer *due = timers.first();            // earliest, or nullptr
 //     for (timer &t : timers) ...             // in key order
 //     for (timer &t : timers.range(lo, hi))   // lo <= key <= hi
+//     timers.find(keys, n, out);              // n keys at once, interleaved
 //     timers.erase(*due);
 //     timers.clear();                         // unlinks all, O(n)
 //
