@@ -5,7 +5,9 @@
 // The key lookups' code tables and one level of their descent. The
 // library's lookups, floor and ceiling searches loop over the level down
 // one path; tarn.hpp's batched lookups interleave it over many paths at
-// once, so both answer by the same lines.
+// once, so both answer by the same lines. Floor and ceiling over one-word
+// keys in a primary descriptor's tree take a two-way loop of their own,
+// which answers the same there (bound_in_own_order).
 #ifndef TARN_DESCENT_HPP
 #define TARN_DESCENT_HPP
 
