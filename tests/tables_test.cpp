@@ -177,6 +177,10 @@ TEST(Verify, CatchesHeightsTwoApartAndCyclesThatBoundTheRecursion) {
         EXPECT_EQ(walked.size(), 100u);
         EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 300) << "100 blocks";
     }
+    // A cycle that balances on every level fails only by its depth.
+    *s.node(30) = {TARN_BAL_EQ, 1, s.node(30), s.node(30), nullptr};
+    s.head.root = s.node(30);
+    EXPECT_EQ(tarn_verify_balance_factors(&s.head), 0);
 }
 
 // A root marked left-heavy with no left child: the new left child finds its
