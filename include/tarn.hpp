@@ -357,7 +357,7 @@ class tree {
         const tarn_head *h = &head;
         if (h->compare != detail::compare_of<Order>() || h->key_length != sizeof(key_type) ||
             h->node_offset != detail::offset_of<Node>() ||
-            h->key_offset != detail::offset_of<Key>() || (h->flags & TARN_HEAD_REPLICA)) {
+            h->key_offset != detail::offset_of<Key>() || detail::may_search_foreign_order(*h)) {
             for (std::size_t i = 0; i < count; i++) out[i] = record_of(single(h, &keys[i]));
             return;
         }

@@ -84,6 +84,26 @@ inline tarn_node *keep_unless_above(Word lhs, Word rhs, tarn_node *n, tarn_node 
     return keep ? kept : passed;
 }
 
+// One two-way level at n, whose key loads as `word`, for floor (d = Left:
+// keeps n when word <= probe and goes right from it) or ceiling (d = Right:
+// keeps n when probe <= word and goes left from it). Either keeps an equal
+// node, and `equal` tells when n was one.
+template <Dir d, class Word>
+inline tarn_node *two_way_level(tarn_node *n, Word word, Word probe, tarn_node *&candidate,
+                                bool &equal) noexcept {
+    if constexpr (d == Left)
+        return keep_unless_above(word, probe, n, candidate, n->right, n->left, equal);
+    else
+        return keep_unless_above(probe, word, n, candidate, n->left, n->right, equal);
+}
+
+// The steps of a documented code table: keep n as the candidate when the
+// move says so, and give the child it goes to.
+inline tarn_node *follow(Move m, tarn_node *n, tarn_node *&candidate) noexcept {
+    if (m == Move::LeftKeep || m == Move::RightKeep) candidate = n;
+    return m == Move::Left || m == Move::LeftKeep ? n->left : n->right;
+}
+
 // One level, at node n whose key is at `key`, of the descent that Steer's
 // table documents under `order`: gives the node to visit next, or NULL where
 // the descent ends. `answer` carries the last node kept on the way, and once
@@ -103,13 +123,10 @@ template <class Steer, class Order>
 inline tarn_node *descend_level(tarn_node *n, const void *key, const Order &order,
                                 tarn_node *&answer) noexcept {
     if constexpr (kOneWordKeys<Order> && !std::is_same_v<Steer, SteerExact>) {
-        auto word = Order::load(key);
-        bool equal;
+        bool equal; // an equal node is kept: the answer where the descent stops
         tarn_node *next =
-            Steer::side == Left // floor keeps keys below the probe, ceiling those above
-                ? keep_unless_above(word, order.probe, n, answer, n->right, n->left, equal)
-                : keep_unless_above(order.probe, word, n, answer, n->left, n->right, equal);
-        return equal ? answer = n, nullptr : next;
+            two_way_level<Steer::side>(n, Order::load(key), order.probe, answer, equal);
+        return equal ? nullptr : next;
     } else if constexpr (kWordKeys<Order>) {
         auto word = Order::load(key);
         if (word == order.probe) return answer = n, nullptr;
@@ -123,8 +140,7 @@ inline tarn_node *descend_level(tarn_node *n, const void *key, const Order &orde
     } else {
         Move m = Steer::at(order(key));
         if (m == Move::Stop) return answer = n, nullptr;
-        if (m == Move::LeftKeep || m == Move::RightKeep) answer = n;
-        return m == Move::Left || m == Move::LeftKeep ? n->left : n->right;
+        return follow(m, n, answer);
     }
 }
 
@@ -145,12 +161,8 @@ inline tarn_node *bound_in_own_order(tarn_node *n, std::uintptr_t delta,
                                      const Order &order) noexcept {
     tarn_node *candidate = nullptr;
     auto level = [&](tarn_node *at) {
-        auto word = Order::load(key_at(at, delta));
         bool unused;
-        if constexpr (d == Left)
-            return keep_unless_above(word, order.probe, at, candidate, at->right, at->left, unused);
-        else
-            return keep_unless_above(order.probe, word, at, candidate, at->left, at->right, unused);
+        return two_way_level<d>(at, Order::load(key_at(at, delta)), order.probe, candidate, unused);
     };
     while ((n = level(n)) && (n = level(n))) { // two levels a turn: no register copy
     }
@@ -207,6 +219,14 @@ inline void descend_interleaved(tarn_node *root, std::uintptr_t delta, std::size
                 lane = lanes[--active];
         }
     }
+}
+
+// Whether head may search a tree ordered under another configuration than
+// its own, where answer_in_own_order does not hold: a replica may. A
+// primary's tree is ordered by its own (insertion keeps it so, and
+// re-initialisation leaves it to the caller).
+inline bool may_search_foreign_order(const tarn_head &head) noexcept {
+    return head.flags & TARN_HEAD_REPLICA;
 }
 
 // The same answer in a tree that the order orders: a primary descriptor's.

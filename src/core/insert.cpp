@@ -70,19 +70,21 @@ Slot free_slot(tarn_node *n, uintptr_t delta, const Order &order) {
 // two-way path met an equal key, and otherwise both end at the same link.
 // Faster than the documented loop in a tree that fits in the caches,
 // slower in one that does not (bench/results/descents.md).
+// The last node kept (one not below the new key) tells the free link's side:
+// the path went left from it, and from no node after it.
 template <class Word>
 Slot free_slot_two_ways(tarn_node *n, uintptr_t delta, const WordOrder<Word> &order) {
-    tarn_node *parent, *unused = nullptr;
+    tarn_node *parent, *kept = nullptr;
     bool met_equal = false;
     do {
         bool equal;
         parent = n;
-        n = keep_unless_above(order.probe, WordOrder<Word>::load(key_at(n, delta)), n, unused,
-                              n->left, n->right, equal);
+        n = two_way_level<Right>(n, WordOrder<Word>::load(key_at(n, delta)), order.probe, kept,
+                                 equal);
         met_equal |= equal;
     } while (n);
     if (met_equal) return {nullptr, Left};
-    return {parent, order.probe < WordOrder<Word>::load(key_at(parent, delta)) ? Left : Right};
+    return {parent, kept == parent ? Left : Right};
 }
 
 // One function per comparison, entered by a jump, so that byte-wise

@@ -31,8 +31,7 @@ inline Descent descend(tarn_node *n, uintptr_t delta, const Order &order) {
         uint32_t r = order(key_at(n, delta));
         Move m = Steer::at(r);
         if (m == Move::Stop) return {n, candidate, n, r};
-        if (m == Move::LeftKeep || m == Move::RightKeep) candidate = n;
-        tarn_node *next = m == Move::Left || m == Move::LeftKeep ? n->left : n->right;
+        tarn_node *next = follow(m, n, candidate);
         if (!next) return {nullptr, candidate, n, r};
         n = next;
     }

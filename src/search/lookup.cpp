@@ -40,7 +40,7 @@ constexpr auto answer_in_own_order_of = [](tarn_node *root, uintptr_t delta, con
 // need not be.
 template <class Steer>
 tarn_node *bound_search(const tarn_head *head, const void *key) {
-    if (head && (head->flags & TARN_HEAD_REPLICA)) return key_search(head, key, answer_of<Steer>);
+    if (head && may_search_foreign_order(*head)) return key_search(head, key, answer_of<Steer>);
     return key_search(head, key, answer_in_own_order_of<Steer>);
 }
 

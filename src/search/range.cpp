@@ -46,7 +46,7 @@ tarn_node *first_in_range(const tarn_head *head, Bounds b, tarn_node **out, Find
                 return null_high ? TARN_CMP_GREATER : order_for(b.high)(key_at(n, delta));
             };
             return find(root, delta, order_for(b.low), against_high,
-                        !(head->flags & TARN_HEAD_REPLICA));
+                        !may_search_foreign_order(*head));
         });
     }
     if (out) *out = found;
