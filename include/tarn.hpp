@@ -46,9 +46,10 @@
 #include <type_traits>
 
 #include "tarn.h"
-#include "tarn/bytewise.hpp"
+#include "tarn/batch.hpp"
 #include "tarn/descent.hpp"
-#include "tarn/steps.hpp"
+#include "tarn/links.hpp"
+#include "tarn/orders.hpp"
 
 namespace tarn {
 
@@ -281,15 +282,15 @@ class tree {
     // that names their record type here.
     static void find(const tarn_head &head, const key_type *keys, std::size_t count,
                      Record **out) noexcept {
-        batch<detail::SteerExact>(head, keys, count, out, tarn_lookup);
+        batch<detail::find_row>(head, keys, count, out, tarn_lookup);
     }
     static void floor(const tarn_head &head, const key_type *keys, std::size_t count,
                       Record **out) noexcept {
-        batch<detail::SteerBound<detail::Left>>(head, keys, count, out, tarn_lookup_le);
+        batch<detail::floor_row>(head, keys, count, out, tarn_lookup_le);
     }
     static void ceiling(const tarn_head &head, const key_type *keys, std::size_t count,
                         Record **out) noexcept {
-        batch<detail::SteerBound<detail::Right>>(head, keys, count, out, tarn_lookup_ge);
+        batch<detail::ceiling_row>(head, keys, count, out, tarn_lookup_ge);
     }
 
     // The nearest record strictly above or below key.
@@ -349,15 +350,17 @@ class tree {
     // (bench/results/batch.md).
     static constexpr std::size_t kBatchGroup = 32;
 
-    template <class Steer>
+    // A descriptor set up otherwise than this type sets up its own may
+    // search a tree under another order: one call per key. Otherwise each
+    // descent takes the way the single calls take (with_way).
+    template <const detail::code_row &Row>
     static void batch(const tarn_head &head, const key_type *keys, std::size_t count, Record **out,
                       tarn_node *(*single)(const tarn_head *, const void *)) noexcept {
-        // A replica, or a descriptor set up otherwise, may search a tree its
-        // order does not order: one call per key.
         const tarn_head *h = &head;
         if (h->compare != detail::compare_of<Order>() || h->key_length != sizeof(key_type) ||
             h->node_offset != detail::offset_of<Node>() ||
-            h->key_offset != detail::offset_of<Key>() || detail::may_search_foreign_order(*h)) {
+            h->key_offset != detail::offset_of<Key>() ||
+            !detail::ordered_by_own_configuration(*h)) {
             for (std::size_t i = 0; i < count; i++) out[i] = record_of(single(h, &keys[i]));
             return;
         }
@@ -366,15 +369,19 @@ class tree {
             return;
         }
         const auto delta = std::uintptr_t(detail::offset_of<Key>() - detail::offset_of<Node>());
-        if (h->count <= detail::kTreeInCache) {
-            for (std::size_t i = 0; i < count; i++)
-                out[i] = record_of(
-                    detail::answer_in_own_order<Steer>(h->root, delta, order_for(&keys[i])));
-            return;
-        }
-        detail::descend_interleaved<Steer, kBatchGroup>(
-            h->root, delta, count, [keys](std::size_t i) { return order_for(&keys[i]); },
-            [out](std::size_t i, tarn_node *n) { out[i] = record_of(n); });
+        using order_type = decltype(order_for(keys));
+        detail::with_way<Row, order_type>(true, h->count, [&](auto way) {
+            using way_type = decltype(way);
+            if (h->count <= detail::tree_in_cache) {
+                for (std::size_t i = 0; i < count; i++)
+                    out[i] = record_of(detail::answer_of(
+                        detail::descend<way_type>(h->root, delta, order_for(&keys[i]))));
+                return;
+            }
+            detail::descend_interleaved<way_type, kBatchGroup>(
+                h->root, delta, count, [keys](std::size_t i) { return order_for(&keys[i]); },
+                [out](std::size_t i, tarn_node *n) { out[i] = record_of(n); });
+        });
     }
 
     static Record *record_at(tarn_node *node) noexcept {
@@ -430,7 +437,7 @@ class tree<Record, Node, Key, Order>::node_iterator : private Step {
 template <class Record, tarn_node Record::*Node, auto Key, class Order>
 struct tree<Record, Node, Key, Order>::link_step {
     tarn_node *operator()(tarn_node *node) const noexcept {
-        return detail::step<detail::Right>(node);
+        return detail::step<detail::side::right>(node);
     }
 };
 
@@ -456,7 +463,7 @@ class tree<Record, Node, Key, Order>::range_view {
     struct bound_step {
         const range_view *view = nullptr;
         tarn_node *operator()(tarn_node *node) const noexcept {
-            tarn_node *next = detail::step<detail::Right>(node);
+            tarn_node *next = detail::step<detail::side::right>(node);
             if (!next) return nullptr;
             std::uint32_t r = node_code(next, view->high_.get());
             return r == TARN_CMP_EQUAL || r == TARN_CMP_LESS ? next : nullptr;

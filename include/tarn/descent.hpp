@@ -2,241 +2,193 @@
 // interface. Include tarn.h or tarn.hpp; what is here may change in any
 // release. C++17.
 //
-// The key lookups' code tables and one level of their descent. The
-// library's lookups, floor and ceiling searches loop over the level down
-// one path; tarn.hpp's batched lookups interleave it over many paths at
-// once, so both answer by the same lines. Floor and ceiling over one-word
-// keys in a primary descriptor's tree take a two-way loop of their own,
-// which answers the same there (bound_in_own_order).
+// The descent engine. Every search and insertion goes down the tree by one
+// of two ways: the documented one, which takes a row of tarn/codes.hpp at
+// every node, or two ways with no test on the way, which answers as a row
+// where the proof below holds. with_way is the one rule that picks the way;
+// descend runs it down one path, descend_interleaved (tarn/batch.hpp) down
+// many at once, by the same levels.
 #ifndef TARN_DESCENT_HPP
 #define TARN_DESCENT_HPP
 
-#include <cstddef>
 #include <cstdint>
-#include <type_traits>
 
-#include "bytewise.hpp"
-#include "steps.hpp"
+#include "codes.hpp"
+#include "orders.hpp"
+#include "two_way.hpp"
 
 namespace tarn::detail {
 
-// Where a node's key lies: delta bytes on from the node, in plain unsigned
-// arithmetic, so the key may sit before or after it.
-inline const void *key_at(const tarn_node *n, std::uintptr_t delta) noexcept {
-    return reinterpret_cast<const void *>(reinterpret_cast<std::uintptr_t>(n) + delta);
+// What a descent found.
+struct descent {
+    tarn_node *stop = nullptr; // the node whose move ended it (a hit or a halt), else NULL
+    tarn_node *kept = nullptr; // the last node kept on the way (see keeping_side)
+    tarn_node *end = nullptr;  // the last node asked
+    side free = side::left;    // when it ran off the tree: end's NULL link
+    std::uint32_t code = TARN_CMP_EQUAL; // end's code
+};
+
+// A lookup's answer: the node it stopped at, else the last node kept.
+inline tarn_node *answer_of(const descent &d) noexcept { return d.stop ? d.stop : d.kept; }
+
+constexpr side way_of(move m) noexcept {
+    return m == move::left || m == move::keep_left ? side::left : side::right;
 }
+
+// A move's way on, noting a node kept or the node that ends the descent.
+inline tarn_node *take(move m, tarn_node *n, descent &d) noexcept {
+    if (ends(m)) return d.stop = n, nullptr;
+    if (keeps(m)) d.kept = n;
+    return child(n, way_of(m));
+}
+
+// Rows that stop on 0 and, of 1 and 2, keep the node one way and pass it
+// the other: floor (keeping_side left: nodes below the probe, then right)
+// and ceiling (right: nodes above it, then left).
+template <const code_row &Row>
+inline constexpr bool
+    keeps_one_side_v = Row.on_equal == move::hit &&
+                       ((Row.on_greater == move::keep_left && Row.on_less == move::right) ||
+                        (Row.on_greater == move::left && Row.on_less == move::keep_right));
+template <const code_row &Row>
+inline constexpr side keeping_side = Row.on_less == move::keep_right ? side::left : side::right;
+
+// The documented descent: Row's move for each node's code. Keys that load
+// as integers never give a code outside 0..2, so their levels compare the
+// words: for one word and a row that keeps one side, one two-way level by
+// conditional moves and a test for equality (which then counts the equal
+// node as kept too); otherwise a test for equality, taken once per descent
+// at most and so predicted well, then the way by 1 or 2. A comparator call
+// costs more than a mispredict: other orders ask for the code.
+template <const code_row &Row>
+struct by_codes {
+    template <class Order>
+    static tarn_node *level(tarn_node *n, std::uintptr_t delta, const Order &order,
+                            descent &d) noexcept {
+        d.end = n;
+        const void *key = key_at(n, delta);
+        if constexpr (one_word_keys_v<Order> && keeps_one_side_v<Row>) {
+            constexpr side s = keeping_side<Row>;
+            const auto word = Order::load(key);
+            bool equal;
+            tarn_node *kept = d.kept; // a scalar: the descent stays in registers
+            tarn_node *next = two_way_level<s>(n, word, order.probe, kept, equal);
+            d.kept = kept;
+            return equal ? (d.stop = n, nullptr) : next;
+        } else if constexpr (word_keys_v<Order>) {
+            const auto word = Order::load(key);
+            if (word == order.probe) return take(Row.on_equal, n, d);
+            const bool greater = word > order.probe;
+            if constexpr (ends(Row.on_greater) || ends(Row.on_less))
+                return take(greater ? Row.on_greater : Row.on_less, n, d);
+            if (greater ? keeps(Row.on_greater) : keeps(Row.on_less)) d.kept = n;
+            return greater ? child(n, way_of(Row.on_greater)) : child(n, way_of(Row.on_less));
+        } else {
+            d.code = order(key);
+            return take(Row.at(d.code), n, d);
+        }
+    }
+    // The end node's code, asked again of keys that load as integers
+    // rather than carried down the levels, which would make the compilers
+    // branch on it; and the way it sent the descent, off the tree.
+    template <class Order>
+    static void finish(descent &d, std::uintptr_t delta, const Order &order) noexcept {
+        if constexpr (word_keys_v<Order>)
+            d.code = d.stop ? TARN_CMP_EQUAL
+                            : code_of_words(Order::load(key_at(d.end, delta)), order.probe);
+        d.free = way_of(Row.at(d.code));
+    }
+};
+
+// Two ways at every node over one-word keys, with no test on the way: keep
+// n and go to side S's far side when n is not beyond the probe on side S,
+// else go to side S (two_way_level). stop is left NULL, or with NoteEqual
+// the last equal node met.
+//
+// As floor (S = left) or ceiling (S = right) in a tree ordered by this
+// order: at every node not equal to the probe the two-way and the
+// documented descent decide alike, so their paths agree up to an equal
+// node E. The documented descent returns E; this one keeps E and goes to
+// S's far side, where in an ordered tree every key lies beyond the probe,
+// so it keeps nothing more and returns E too. Without an equal node on the
+// path the two agree throughout.
+//
+// As insertion (S = right, NoteEqual), on any tree: at every node not equal
+// to the new key, this goes left at a key above it and right at one below,
+// as insert_row does, so the paths agree up to the first equal node, where
+// insertion refuses. The new node is refused exactly when this path met an
+// equal key; otherwise both end at the same free link, on the side this
+// one went from the last node (left when it was kept). In an ordered tree
+// the equal node met is the one whose key blocks the new one.
+template <side S, bool NoteEqual>
+struct two_ways {
+    template <class Order>
+    static tarn_node *level(tarn_node *n, std::uintptr_t delta, const Order &order,
+                            descent &d) noexcept {
+        d.end = n;
+        bool equal;
+        tarn_node *kept = d.kept; // a scalar: the descent stays in registers
+        tarn_node *next =
+            two_way_level<S>(n, Order::load(key_at(n, delta)), order.probe, kept, equal);
+        d.kept = kept;
+        if constexpr (NoteEqual) d.stop = equal ? n : d.stop;
+        return next;
+    }
+    template <class Order>
+    static void finish(descent &d, std::uintptr_t, const Order &) noexcept {
+        d.free = d.kept == d.end ? other(S) : S;
+    }
+};
 
 // Up to this many nodes, records of a few dozen bytes fit in the caches of
 // the machines measured (bench/results/): descents do not wait for memory,
 // and the ways that save instructions win over those that overlap waits.
-constexpr std::uint64_t kTreeInCache = 16384;
+inline constexpr std::uint64_t tree_in_cache = 16384;
 
-enum class Move : std::uint8_t { Stop, Left, Right, LeftKeep, RightKeep };
+// The one rule for the way a descent by Row over Order takes, for every
+// caller, single or batched: body(way) is called with the way chosen.
+// - Floor and ceiling over one-word keys in a tree ordered by the
+//   searching descriptor's own configuration (ordered_by_own: a primary;
+//   insertion keeps its tree so, and re-initialisation leaves that to the
+//   caller): two ways. A replica may search a tree under another order.
+// - Insertion over one-word keys in a tree of at most tree_in_cache nodes:
+//   two ways noting equal keys, exact on every tree; larger trees measured
+//   faster the documented way (bench/results/descents.md).
+// - Everything else: the documented descent.
+template <const code_row &Row>
+inline constexpr bool way_may_depend_on_tree_order = &Row == &floor_row || &Row == &ceiling_row;
 
-// The code tables. Equality (tarn_lookup): 0 stops; 1 left; everything
-// else right.
-struct SteerExact {
-    static constexpr Move at(std::uint32_t r) noexcept {
-        return r == TARN_CMP_EQUAL ? Move::Stop : r == TARN_CMP_GREATER ? Move::Left : Move::Right;
+template <const code_row &Row, class Order, class Body>
+inline decltype(auto) with_way(bool ordered_by_own, std::uint64_t count, Body &&body) {
+    if constexpr (one_word_keys_v<Order> && way_may_depend_on_tree_order<Row>) {
+        if (ordered_by_own) return body(two_ways<keeping_side<Row>, false>{});
+    } else if constexpr (one_word_keys_v<Order> && &Row == &insert_row) {
+        if (count <= tree_in_cache) return body(two_ways<side::right, true>{});
     }
-};
-
-// Floor (d = Left, tarn_lookup_le) keeps nodes below the probe; ceiling
-// (d = Right, tarn_lookup_ge) keeps nodes above it, including those with
-// codes outside 0..2.
-template <Dir d>
-struct SteerBound {
-    static constexpr Dir side = d;
-    static constexpr Move at(std::uint32_t r) noexcept {
-        if (r == TARN_CMP_LESS) return d == Left ? Move::RightKeep : Move::Right;
-        if (r == TARN_CMP_EQUAL) return Move::Stop;
-        return d == Left ? Move::Left : Move::LeftKeep;
-    }
-};
-
-// One level of a two-way descent: when lhs <= rhs, n becomes the candidate
-// and the way on is `kept`, else it is `passed`; `equal` tells whether
-// lhs == rhs. The caller gives the mirror by the order of lhs and rhs. The
-// way down is a coin toss per level, which a branch mispredicts half the
-// time. Clang 14 emits conditional moves for the plain spelling below; GCC
-// 12 turns it into a branch on every other level of a loop that takes two
-// levels a turn, so for GCC on x86-64 the moves are written out, and
-// `equal` reads the comparison's flags (nothing is computed when unused).
-template <class Word>
-inline tarn_node *keep_unless_above(Word lhs, Word rhs, tarn_node *n, tarn_node *&candidate,
-                                    tarn_node *kept, tarn_node *passed, bool &equal) noexcept {
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-    if constexpr (sizeof(Word) <= sizeof(std::uint64_t)) {
-        std::uint64_t a = lhs, b = rhs;
-        asm("cmp %[b], %[a]\n\tcmovbe %[n], %[candidate]\n\tcmovbe %[kept], %[passed]"
-            : [candidate] "+r"(candidate), [passed] "+r"(passed), "=@cce"(equal)
-            : [a] "r"(a), [b] "r"(b), [n] "r"(n), [kept] "r"(kept));
-        return passed;
-    }
-#endif
-#if defined(__clang__)
-    bool keep = __builtin_unpredictable(lhs <= rhs);
-#else
-    bool keep = lhs <= rhs;
-#endif
-    equal = lhs == rhs;
-    candidate = keep ? n : candidate;
-    return keep ? kept : passed;
+    return body(by_codes<Row>{});
 }
 
-// One two-way level at n, whose key loads as `word`, for floor (d = Left:
-// keeps n when word <= probe and goes right from it) or ceiling (d = Right:
-// keeps n when probe <= word and goes left from it). Either keeps an equal
-// node, and `equal` tells when n was one.
-template <Dir d, class Word>
-inline tarn_node *two_way_level(tarn_node *n, Word word, Word probe, tarn_node *&candidate,
-                                bool &equal) noexcept {
-    if constexpr (d == Left)
-        return keep_unless_above(word, probe, n, candidate, n->right, n->left, equal);
+// The whole descent from n (not NULL) by Way. Searches take two levels a
+// turn, which saves a register copy per level; insertion, which carries
+// more from level to level, measured best at one.
+template <class Way, unsigned LevelsPerTurn = 2, class Order>
+inline descent descend(tarn_node *n, std::uintptr_t delta, const Order &order) noexcept {
+    if (!n) __builtin_unreachable(); // so the nodes it reports are known not NULL
+    descent d;
+    if constexpr (LevelsPerTurn == 1)
+        while ((n = Way::level(n, delta, order, d))) {
+        }
     else
-        return keep_unless_above(probe, word, n, candidate, n->left, n->right, equal);
-}
-
-// The steps of a documented code table: keep n as the candidate when the
-// move says so, and give the child it goes to.
-inline tarn_node *follow(Move m, tarn_node *n, tarn_node *&candidate) noexcept {
-    if (m == Move::LeftKeep || m == Move::RightKeep) candidate = n;
-    return m == Move::Left || m == Move::LeftKeep ? n->left : n->right;
-}
-
-// One level, at node n whose key is at `key`, of the descent that Steer's
-// table documents under `order`: gives the node to visit next, or NULL where
-// the descent ends. `answer` carries the last node kept on the way, and once
-// the descent ends it holds the result: the node where it stopped, else
-// that candidate (NULL when none was kept).
-//
-// Over keys that load as integers the three ways are a two-way choice and
-// a test for equality, taken once per descent at most and so predicted
-// well: the choice by conditional moves for one word, by branches for
-// 16-byte floor and ceiling, which measured faster on large trees
-// (bench/results/descents.md). The stop on equality decides the answer
-// whenever the tree is not ordered by the searching descriptor's
-// configuration (a replica, or a descriptor re-initialised to another key).
-// A comparator call costs more than a mispredict: other orders take the
-// table as it stands.
-template <class Steer, class Order>
-inline tarn_node *descend_level(tarn_node *n, const void *key, const Order &order,
-                                tarn_node *&answer) noexcept {
-    if constexpr (kOneWordKeys<Order> && !std::is_same_v<Steer, SteerExact>) {
-        bool equal; // an equal node is kept: the answer where the descent stops
-        tarn_node *next =
-            two_way_level<Steer::side>(n, Order::load(key), order.probe, answer, equal);
-        return equal ? nullptr : next;
-    } else if constexpr (kWordKeys<Order>) {
-        auto word = Order::load(key);
-        if (word == order.probe) return answer = n, nullptr;
-        if constexpr (std::is_same_v<Steer, SteerExact>) {
-            return word > order.probe ? n->left : n->right;
-        } else {
-            bool keep = Steer::side == Left ? word < order.probe : word > order.probe;
-            if (keep) answer = n;
-            return child(n, keep ? other(Steer::side) : Steer::side);
+        while ((n = Way::level(n, delta, order, d)) && (n = Way::level(n, delta, order, d))) {
         }
-    } else {
-        Move m = Steer::at(order(key));
-        if (m == Move::Stop) return answer = n, nullptr;
-        return follow(m, n, answer);
-    }
-}
-
-// Floor (d = Left) or ceiling (d = Right) over one-word keys, in a tree
-// that this order orders, as the primary descriptor's tree is (insertion
-// keeps it so, and re-initialisation leaves it to the caller): a two-way
-// descent that keeps each node not beyond the probe on side d, with no
-// test on the way. It answers as the documented descent, which stops at an
-// equal node. At every node not equal to the probe the two decide alike
-// (keep and go towards d's far side, or go towards d), so their paths agree
-// up to an equal node E. The documented descent returns E; this one keeps
-// E and goes towards d's far side, where in an ordered tree every key lies
-// beyond the probe, so it keeps nothing more and returns E too. Without an
-// equal node on the path the two agree throughout. A replica searches a
-// tree under an order that may not order it: the documented descent then.
-template <Dir d, class Order>
-inline tarn_node *bound_in_own_order(tarn_node *n, std::uintptr_t delta,
-                                     const Order &order) noexcept {
-    tarn_node *candidate = nullptr;
-    auto level = [&](tarn_node *at) {
-        bool unused;
-        return two_way_level<d>(at, Order::load(key_at(at, delta)), order.probe, candidate, unused);
-    };
-    while ((n = level(n)) && (n = level(n))) { // two levels a turn: no register copy
-    }
-    return candidate;
-}
-
-// The whole descent from n (not NULL): its result, as descend_level gives
-// it. Two levels a turn, which saves a register copy per level.
-template <class Steer, class Order>
-inline tarn_node *descend_to_answer(tarn_node *n, std::uintptr_t delta,
-                                    const Order &order) noexcept {
-    tarn_node *answer = nullptr;
-    while ((n = descend_level<Steer>(n, key_at(n, delta), order, answer)) &&
-           (n = descend_level<Steer>(n, key_at(n, delta), order, answer))) {
-    }
-    return answer;
-}
-
-// Many descents at once: the answer of Steer's descent from root (not NULL)
-// for every probe i below count, handed to emit(i, answer) in the order the
-// descents end. Up to Group descents run in lockstep, one level each a
-// turn. Each prefetches the node it goes to next, links and key, and reads
-// it a turn later, so the cache misses of a level overlap instead of
-// following one another. A descent that ends hands its lane to the next
-// probe.
-template <class Steer, std::size_t Group, class OrderFor, class Emit>
-inline void descend_interleaved(tarn_node *root, std::uintptr_t delta, std::size_t count,
-                                OrderFor order_for, Emit emit) noexcept {
-    struct Lane {
-        tarn_node *node, *answer;
-        std::size_t index;
-        decltype(order_for(std::size_t{})) order;
-    };
-    Lane lanes[Group];
-    std::size_t active = 0, next = 0;
-    for (; active < Group && next < count; active++, next++)
-        lanes[active] = {root, nullptr, next, order_for(next)};
-    while (active) {
-        for (std::size_t l = 0; l < active;) {
-            Lane &lane = lanes[l];
-            tarn_node *n =
-                descend_level<Steer>(lane.node, key_at(lane.node, delta), lane.order, lane.answer);
-            if (n) {
-                __builtin_prefetch(n);
-                __builtin_prefetch(key_at(n, delta));
-                lane.node = n;
-                l++;
-                continue;
-            }
-            emit(lane.index, lane.answer);
-            if (next < count)
-                lane = {root, nullptr, next, order_for(next)}, next++, l++;
-            else
-                lane = lanes[--active];
-        }
-    }
+    Way::finish(d, delta, order);
+    return d;
 }
 
 // Whether head may search a tree ordered under another configuration than
-// its own, where answer_in_own_order does not hold: a replica may. A
-// primary's tree is ordered by its own (insertion keeps it so, and
-// re-initialisation leaves it to the caller).
-inline bool may_search_foreign_order(const tarn_head &head) noexcept {
-    return head.flags & TARN_HEAD_REPLICA;
-}
-
-// The same answer in a tree that the order orders: a primary descriptor's.
-template <class Steer, class Order>
-inline tarn_node *answer_in_own_order(tarn_node *n, std::uintptr_t delta,
-                                      const Order &order) noexcept {
-    if constexpr (kOneWordKeys<Order> && !std::is_same_v<Steer, SteerExact>)
-        return bound_in_own_order<Steer::side>(n, delta, order);
-    else
-        return descend_to_answer<Steer>(n, delta, order);
+// its own: a replica may.
+inline bool ordered_by_own_configuration(const tarn_head &head) noexcept {
+    return !(head.flags & TARN_HEAD_REPLICA);
 }
 
 } // namespace tarn::detail

@@ -15,12 +15,12 @@
 
 namespace tarn::lib {
 
-inline constexpr bool kChecked = TARN_CHECKED != 0;
+inline constexpr bool checked_build = TARN_CHECKED != 0;
 
 // Set-up leaves this mark in the upper half of flags, in the checked build
 // only. The all-zero descriptor callers start from lacks it, and it travels
 // with every copy, move and replica of a descriptor that was set up.
-inline constexpr uint64_t kSetUpMark = uint64_t(0x7461726e) << 32; // "tarn"
+inline constexpr uint64_t set_up_mark = uint64_t(0x7461726e) << 32; // "tarn"
 
 [[noreturn, gnu::cold, gnu::noinline]] inline void misuse(const char *call, const char *what) {
     std::fprintf(stderr, "%s: %s\n", call, what);
@@ -28,14 +28,15 @@ inline constexpr uint64_t kSetUpMark = uint64_t(0x7461726e) << 32; // "tarn"
 }
 
 inline void mark_set_up(tarn_head *head) {
-    if constexpr (kChecked) head->flags |= kSetUpMark;
+    if constexpr (checked_build) head->flags |= set_up_mark;
 }
 
 // Every call but set-up; a NULL head is left to the call. O(1).
 inline void check_descriptor(const tarn_head *head, const char *call) {
-    if constexpr (kChecked) {
+    if constexpr (checked_build) {
         if (!head) return;
-        if ((head->flags & kSetUpMark) != kSetUpMark) misuse(call, "descriptor used before set-up");
+        if ((head->flags & set_up_mark) != set_up_mark)
+            misuse(call, "descriptor used before set-up");
         if (head->key_length > TARN_MAX_KEY_LEN) misuse(call, "descriptor key length above 140");
     }
 }
@@ -44,7 +45,7 @@ inline void check_descriptor(const tarn_head *head, const char *call) {
 // replica only copied. O(1).
 inline void check_changeable(const tarn_head *head, const char *call) {
     check_descriptor(head, call);
-    if constexpr (kChecked)
+    if constexpr (checked_build)
         if (head && (head->flags & TARN_HEAD_REPLICA))
             misuse(call, "tree changed through a replica descriptor");
 }
@@ -52,15 +53,15 @@ inline void check_changeable(const tarn_head *head, const char *call) {
 // Insertion zeroes the node: a linked one would be cut out of its tree
 // with the links into it left dangling. O(1).
 inline void check_unlinked(const tarn_node *node, const char *call) {
-    if constexpr (kChecked)
+    if constexpr (checked_build)
         if (node->in_tree == 1) misuse(call, "node is already linked");
 }
 
 // A linked node must lead up to head's own root. O(log n).
 inline void check_member(const tarn_head *head, const tarn_node *node, const char *call) {
-    if constexpr (kChecked) {
+    if constexpr (checked_build) {
         const tarn_node *top = node;
-        for (uint32_t depth = 1; top->parent && depth < kMaxDepth; depth++) top = top->parent;
+        for (uint32_t depth = 1; top->parent && depth < max_depth; depth++) top = top->parent;
         if (top->parent || top != head->root) misuse(call, "node is linked in another tree");
     }
 }
@@ -68,7 +69,7 @@ inline void check_member(const tarn_head *head, const tarn_node *node, const cha
 // A holding cursor steps through links, which are only valid while its node
 // is linked: a change without a yield leaves it holding a removed node. O(1).
 inline void check_cursor(const tarn_iterator *it, const char *call) {
-    if constexpr (kChecked)
+    if constexpr (checked_build)
         if (it && it->current && it->current->in_tree != 1)
             misuse(call, "cursor holds a node no longer linked (the tree changed without a yield)");
 }

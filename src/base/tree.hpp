@@ -1,14 +1,16 @@
 // What every call builds on: the export mark, where a node's key and record
-// lie, the tree a read-only call reads, and the depth no sound tree reaches.
-// The library's own machinery lives in tarn::lib; tarn::detail is what it
-// shares with tarn.hpp (include/tarn/), so the two never define one name
-// twice.
+// lie, the tree a read-only call reads, the probes byte-wise comparison
+// cannot read, and the depth no sound tree reaches. The library's own
+// machinery lives in tarn::lib; tarn::detail is the core it shares with
+// tarn.hpp (include/tarn/), so the two never define one name twice.
 #pragma once
 
 #include <cstdint>
 
 #include "tarn.h"
-#include "tarn/descent.hpp"
+#include "tarn/batch.hpp"
+#include "tarn/rebalance.hpp"
+#include "tarn/searches.hpp"
 
 #define TARN_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -18,9 +20,8 @@ using namespace tarn::detail;
 
 // ---- Addresses --------------------------------------------------------------
 
-// Distance from a node to its record's key (key_at, in tarn/descent.hpp,
-// adds it); plain unsigned arithmetic, so the key may sit before or after
-// the node.
+// Distance from a node to its record's key (key_at adds it); plain unsigned
+// arithmetic, so the key may sit before or after the node.
 inline uintptr_t key_delta(const tarn_head *head) {
     return uintptr_t(head->key_offset - head->node_offset);
 }
@@ -40,11 +41,24 @@ inline tarn_node *effective_root(const tarn_head *head) {
     return head->root;
 }
 
+// ---- Probes byte-wise comparison cannot read --------------------------------
+
+// Byte-wise comparison would hand memcmp a NULL probe: the call finds
+// nothing instead. A comparator sees NULL unchanged; key length 0 reads no
+// byte.
+inline bool null_probe_to_memcmp(const tarn_head *head, const void *probe) {
+    return !probe && head->key_length != 0;
+}
+
+inline bool null_probe_without_comparator(const tarn_head *head, const void *probe) {
+    return !head->compare && null_probe_to_memcmp(head, probe);
+}
+
 // ---- Corrupted links ----------------------------------------------------------
 
 // No AVL tree that fits in memory is this deep (height 100 needs over 1e20
 // nodes); deeper means corrupted links, such as a cycle. The recursions stop
 // here rather than exhaust the stack, and the checked climbs give up here.
-constexpr uint32_t kMaxDepth = 100;
+constexpr uint32_t max_depth = 100;
 
 } // namespace tarn::lib

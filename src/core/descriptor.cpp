@@ -5,9 +5,10 @@
 
 using namespace tarn::lib;
 
-TARN_EXPORT int32_t tarn_init_new(tarn_head *head, uint64_t node_offset, uint64_t key_length,
-                                  uint64_t key_offset, tarn_compare_fn compare,
-                                  tarn_compare_exact_fn compare_exact) {
+namespace {
+
+int32_t set_up(tarn_head *head, uint64_t node_offset, uint64_t key_length, uint64_t key_offset,
+               tarn_compare_fn compare, tarn_compare_exact_fn compare_exact) {
     if (!head || key_length > TARN_MAX_KEY_LEN) return 0;
     // A populated descriptor keeps its tree; only the configuration changes.
     if (!head->root) std::memset(head, 0, sizeof *head);
@@ -20,9 +21,17 @@ TARN_EXPORT int32_t tarn_init_new(tarn_head *head, uint64_t node_offset, uint64_
     return 1;
 }
 
+} // namespace
+
+TARN_EXPORT int32_t tarn_init_new(tarn_head *head, uint64_t node_offset, uint64_t key_length,
+                                  uint64_t key_offset, tarn_compare_fn compare,
+                                  tarn_compare_exact_fn compare_exact) {
+    return set_up(head, node_offset, key_length, key_offset, compare, compare_exact);
+}
+
 TARN_EXPORT int32_t tarn_init(tarn_head *head, uint64_t key_length, uint64_t key_offset,
                               tarn_compare_fn compare, tarn_compare_exact_fn compare_exact) {
-    return tarn_init_new(head, 0, key_length, key_offset, compare, compare_exact);
+    return set_up(head, 0, key_length, key_offset, compare, compare_exact);
 }
 
 TARN_EXPORT void tarn_replicate_head_node(tarn_head *source, tarn_head *replica,

@@ -8,9 +8,9 @@ using namespace tarn::lib;
 namespace {
 
 // Height of n's subtree, or 0 when some node in it fails, or lies deeper
-// than kMaxDepth.
+// than max_depth.
 uint64_t verified_height(const tarn_node *n, uint32_t depth) {
-    if (depth > kMaxDepth) return 0;
+    if (depth > max_depth) return 0;
     uint64_t hl = 0, hr = 0;
     if (n->left && !(hl = verified_height(n->left, depth + 1))) return 0;
     if (n->right && !(hr = verified_height(n->right, depth + 1))) return 0;

@@ -9,7 +9,7 @@ TARN_EXPORT int32_t tarn_walk_tree(tarn_head *head, void *context, tarn_walk_fn 
     tarn_node *root = effective_root(head);
     if (!root) return 1;
     // The successor is taken after the visit, from the links as they stand.
-    for (tarn_node *n = outermost<Left>(root); n; n = step<Right>(n))
+    for (tarn_node *n = outermost<side::left>(root); n; n = step<side::right>(n))
         if (visitor && visitor(head, n, context) == 0) return 0;
     return 1;
 }

@@ -1,7 +1,7 @@
 // The recursive walks of the three-order walk and the print. The order is
 // fixed per call, so it is a template argument of the recursion rather than
 // a test at every node. visit(n, depth) sees the root at depth 1; nodes
-// below kMaxDepth, which only corrupted links reach, are not visited.
+// below max_depth, which only corrupted links reach, are not visited.
 #pragma once
 
 #include "base/tree.hpp"
@@ -12,7 +12,7 @@ namespace tarn::lib {
 // after its in-order visit.
 template <uint32_t order, class Visit>
 void walk_from(tarn_node *n, int32_t depth, const Visit &visit) {
-    bool deeper = uint32_t(depth) < kMaxDepth;
+    bool deeper = uint32_t(depth) < max_depth;
     if (order == TARN_WALK_PREORDER) visit(n, depth);
     if (n->left && deeper) walk_from<order>(n->left, depth + 1, visit);
     if (order == TARN_WALK_INORDER) visit(n, depth);

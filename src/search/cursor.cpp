@@ -3,37 +3,36 @@
 #include <cstring>
 
 #include "base/checked.hpp"
-#include "search/descent.hpp"
 
 using namespace tarn::lib;
 
 namespace {
 
-// Nearest node strictly beyond key in direction d, from the effective root.
-template <Dir d>
+// Nearest node strictly beyond key on side S, from the effective root.
+template <side S>
 tarn_node *search_beyond_key(const tarn_head *head, const void *key) {
     tarn_node *root = effective_root(head);
     if (!root || null_probe_without_comparator(head, key)) return nullptr;
     uintptr_t delta = key_delta(head);
     return with_key_order(
-        head, [&](auto order_for) { return strictly_beyond<d>(root, delta, order_for(key)); });
+        *head, [&](auto order_for) { return strictly_beyond<S>(root, delta, order_for(key)); });
 }
 
 // A detached cursor searches from its saved key and stores only a node
 // found. Out of line, so that the step from a holding cursor needs no frame.
-template <Dir d>
+template <side S>
 [[gnu::noinline]] tarn_node *resume_cursor(const tarn_head *head, tarn_iterator *it) {
-    tarn_node *found = search_beyond_key<d>(head, it->saved_key);
+    tarn_node *found = search_beyond_key<S>(head, it->saved_key);
     if (found) it->current = found;
     return found;
 }
 
 // A holding cursor steps and stores whatever it finds.
-template <Dir d>
+template <side S>
 tarn_node *step_cursor(const tarn_head *head, tarn_iterator *it) {
     if (!it) return nullptr;
-    if (it->current) return it->current = step<d>(it->current);
-    return resume_cursor<d>(head, it);
+    if (it->current) return it->current = step<S>(it->current);
+    return resume_cursor<S>(head, it);
 }
 
 } // namespace
@@ -55,28 +54,28 @@ TARN_EXPORT void tarn_pre_sched_yield(const tarn_head *head, tarn_iterator *iter
 TARN_EXPORT tarn_node *tarn_get_next_node(const tarn_head *head, tarn_iterator *iterator) {
     check_descriptor(head, __func__);
     check_cursor(iterator, __func__);
-    return step_cursor<Right>(head, iterator);
+    return step_cursor<side::right>(head, iterator);
 }
 
 TARN_EXPORT tarn_node *tarn_get_previous_node(const tarn_head *head, tarn_iterator *iterator) {
     check_descriptor(head, __func__);
     check_cursor(iterator, __func__);
-    return step_cursor<Left>(head, iterator);
+    return step_cursor<side::left>(head, iterator);
 }
 
 TARN_EXPORT void *tarn_get_next_user_data(const tarn_head *head, tarn_iterator *iterator) {
     check_descriptor(head, __func__);
     check_cursor(iterator, __func__);
-    tarn_node *found = step_cursor<Right>(head, iterator);
+    tarn_node *found = step_cursor<side::right>(head, iterator);
     return head ? record_of(found, head) : nullptr;
 }
 
 TARN_EXPORT tarn_node *tarn_get_next_node_from_key(const tarn_head *head, const void *key) {
     check_descriptor(head, __func__);
-    return search_beyond_key<Right>(head, key);
+    return search_beyond_key<side::right>(head, key);
 }
 
 TARN_EXPORT tarn_node *tarn_get_previous_node_from_key(const tarn_head *head, const void *key) {
     check_descriptor(head, __func__);
-    return search_beyond_key<Left>(head, key);
+    return search_beyond_key<side::left>(head, key);
 }

@@ -1,53 +1,52 @@
 // Key lookups: equality, floor, ceiling, record address and first node.
 #include "base/checked.hpp"
-#include "search/descent.hpp"
 
 using namespace tarn::lib;
 
 namespace {
 
-// One function per comparison, entered by a jump: those that call nothing
-// need no stack frame, which a body shared with the comparator's calls would
-// make every lookup pay.
-template <class Order, class Search>
-[[gnu::noinline]] tarn_node *search_with(tarn_node *root, uintptr_t delta, Order order,
-                                         Search search) {
-    return search(root, delta, order);
+// One function per comparison and way, entered by a jump: those that call
+// nothing need no stack frame, which a body shared with the comparator's
+// calls would make every lookup pay.
+template <class Way, class Order>
+[[gnu::noinline]] tarn_node *answer_by(tarn_node *root, uintptr_t delta, Order order) {
+    return answer_of(descend<Way>(root, delta, order));
 }
 
-// Runs one search from the effective root; every failure is NULL.
-template <class Search>
-tarn_node *key_search(const tarn_head *head, const void *key, Search search) {
-    tarn_node *root = effective_root(head);
+// Which tree a search reads, as far as its way may depend on it.
+enum class searching { any_tree, primary, replica };
+
+// Row's answer from the effective root, by the way with_way picks; every
+// failure is NULL. A primary's tree is its own root.
+template <const code_row &Row, searching Tree>
+tarn_node *search_from(const tarn_head *head, const void *key) {
+    tarn_node *root = Tree == searching::primary ? head->root : effective_root(head);
     if (!root || null_probe_without_comparator(head, key)) return nullptr;
     uintptr_t delta = key_delta(head);
-    return with_key_order(
-        head, [&](auto order_for) { return search_with(root, delta, order_for(key), search); });
+    return with_key_order(*head, [&](auto order_for) {
+        auto order = order_for(key);
+        return with_way<Row, decltype(order)>(
+            Tree == searching::primary, head->count,
+            [&](auto way) { return answer_by<decltype(way)>(root, delta, order); });
+    });
 }
 
-// Function objects rather than functions, so each search inlines.
-template <class Steer>
-constexpr auto answer_of = [](tarn_node *root, uintptr_t delta, const auto &order) {
-    return descend_to_answer<Steer>(root, delta, order);
-};
-template <class Steer>
-constexpr auto answer_in_own_order_of = [](tarn_node *root, uintptr_t delta, const auto &order) {
-    return answer_in_own_order<Steer>(root, delta, order);
-};
-
-// Floor and ceiling: a primary descriptor's tree is ordered by its own
-// configuration, where a faster descent answers the same; a replica's tree
-// need not be.
-template <class Steer>
-tarn_node *bound_search(const tarn_head *head, const void *key) {
-    if (head && may_search_foreign_order(*head)) return key_search(head, key, answer_of<Steer>);
-    return key_search(head, key, answer_in_own_order_of<Steer>);
+template <const code_row &Row>
+tarn_node *key_search(const tarn_head *head, const void *key) {
+    if constexpr (way_may_depend_on_tree_order<Row>) {
+        if (!head) return nullptr;
+        if (ordered_by_own_configuration(*head))
+            return search_from<Row, searching::primary>(head, key);
+        return search_from<Row, searching::replica>(head, key);
+    } else {
+        return search_from<Row, searching::any_tree>(head, key);
+    }
 }
 
 tarn_node *leftmost_into(const tarn_head *head, tarn_node **out) {
     tarn_node *root = effective_root(head);
     if (!root) return nullptr;
-    tarn_node *first = outermost<Left>(root);
+    tarn_node *first = outermost<side::left>(root);
     if (out) *out = first;
     return first;
 }
@@ -56,7 +55,7 @@ tarn_node *leftmost_into(const tarn_head *head, tarn_node **out) {
 
 TARN_EXPORT tarn_node *tarn_lookup(const tarn_head *head, const void *key) {
     check_descriptor(head, __func__);
-    return key_search(head, key, answer_of<SteerExact>);
+    return key_search<find_row>(head, key);
 }
 
 TARN_EXPORT tarn_node *tarn_lookup_exact(const tarn_head *head, const void *key, uint32_t extra) {
@@ -64,28 +63,29 @@ TARN_EXPORT tarn_node *tarn_lookup_exact(const tarn_head *head, const void *key,
     tarn_node *root = effective_root(head);
     if (!root) return nullptr;
     uintptr_t delta = key_delta(head);
+    using way = by_codes<find_row>;
     if (tarn_compare_exact_fn fn = head->compare_exact)
-        return descend_to_answer<SteerExact>(root, delta, ExactCallbackOrder{fn, key, extra});
+        return answer_of(descend<way>(root, delta, exact_callback_order{fn, key, extra}));
     // Byte-wise: compare plays no part in this call, even when set.
     if (null_probe_to_memcmp(head, key)) return nullptr;
     return with_bytewise_order(head->key_length, [&](auto order_for) {
-        return descend_to_answer<SteerExact>(root, delta, order_for(key));
+        return answer_of(descend<way>(root, delta, order_for(key)));
     });
 }
 
 TARN_EXPORT tarn_node *tarn_lookup_le(const tarn_head *head, const void *key) {
     check_descriptor(head, __func__);
-    return bound_search<SteerBound<Left>>(head, key);
+    return key_search<floor_row>(head, key);
 }
 
 TARN_EXPORT tarn_node *tarn_lookup_ge(const tarn_head *head, const void *key) {
     check_descriptor(head, __func__);
-    return bound_search<SteerBound<Right>>(head, key);
+    return key_search<ceiling_row>(head, key);
 }
 
 TARN_EXPORT void *tarn_lookup_user_data(const tarn_head *head, const void *key) {
     check_descriptor(head, __func__);
-    return record_of(tarn_lookup(head, key), head);
+    return record_of(key_search<find_row>(head, key), head);
 }
 
 TARN_EXPORT tarn_node *tarn_get_first_node(const tarn_head *head, tarn_node **out) {

@@ -1,15 +1,20 @@
-// tarn/bytewise.hpp: machinery that libtarn and tarn.hpp share, not
+// tarn/orders.hpp: machinery that libtarn and tarn.hpp share, not
 // interface. Include tarn.h or tarn.hpp; what is here may change in any
 // release. C++17.
 //
-// The byte-wise order: memcmp's over a key's bytes, the first byte most
-// significant, with codes 0 (equal), 1 (the tree's key is greater) and 2.
-// Keys of 1, 2, 4 and 8 bytes compare as one unsigned word loaded
-// big-endian, 16-byte keys as one 128-bit word: on hosts of either byte
-// order these order exactly as memcmp does, since a big-endian word's value
-// is its bytes read from the first as the most significant.
-#ifndef TARN_BYTEWISE_HPP
-#define TARN_BYTEWISE_HPP
+// The comparisons a descent makes, each bound to one probe: an order maps
+// the address of a key in the tree to its code against that probe, 0
+// (equal), 1 (the tree's key is greater) or 2. The choice of order is made
+// once per call, so every loop below it is instantiated per order and tests
+// no mode.
+//
+// The byte-wise order is memcmp's over a key's bytes, the first byte most
+// significant. Keys of 1, 2, 4 and 8 bytes compare as one unsigned word
+// loaded big-endian, 16-byte keys as one 128-bit word: on hosts of either
+// byte order these order exactly as memcmp does, since a big-endian word's
+// value is its bytes read from the first as the most significant.
+#ifndef TARN_ORDERS_HPP
+#define TARN_ORDERS_HPP
 
 #include <cstddef>
 #include <cstdint>
@@ -43,15 +48,15 @@ constexpr std::uint32_t code_of_words(Word tree, Word probe) noexcept {
     return tree == probe ? TARN_CMP_EQUAL : tree > probe ? TARN_CMP_GREATER : TARN_CMP_LESS;
 }
 
-// Each order below is bound to one probe and maps the address of a key in
-// the tree to its code against that probe.
-
-// Keys of one machine word.
+// Keys of one machine word. Orders whose keys load as one unsigned integer
+// name its type word_type and give load() and probe: the descents compare
+// those with < and == instead of asking for a code.
 template <class Word>
-struct WordOrder {
+struct word_order {
+    using word_type = Word;
     Word probe;
-    WordOrder() = default;
-    explicit WordOrder(const void *p) noexcept : probe(load_big_endian<Word>(p)) {}
+    word_order() = default;
+    explicit word_order(const void *p) noexcept : probe(load(p)) {}
     static Word load(const void *key) noexcept { return load_big_endian<Word>(key); }
     std::uint32_t operator()(const void *tree_key) const noexcept {
         return code_of_words(load(tree_key), probe);
@@ -61,22 +66,23 @@ struct WordOrder {
 // 16-byte keys as one 128-bit word: the compilers compare those without
 // branches, where comparing two halves in turn branches on whether the high
 // halves tie.
-__extension__ typedef unsigned __int128 Word128;
+__extension__ typedef unsigned __int128 word128;
 
-struct Word128Order {
-    Word128 probe;
-    static Word128 load(const void *key) noexcept {
-        return Word128(load_big_endian<std::uint64_t>(key)) << 64 |
+struct word128_order {
+    using word_type = word128;
+    word128 probe;
+    word128_order() = default;
+    explicit word128_order(const void *p) noexcept : probe(load(p)) {}
+    static word128 load(const void *key) noexcept {
+        return word128(load_big_endian<std::uint64_t>(key)) << 64 |
                load_big_endian<std::uint64_t>(static_cast<const unsigned char *>(key) + 8);
     }
-    Word128Order() = default;
-    explicit Word128Order(const void *p) noexcept : probe(load(p)) {}
     std::uint32_t operator()(const void *tree_key) const noexcept {
         return code_of_words(load(tree_key), probe);
     }
 };
 
-struct MemcmpOrder {
+struct memcmp_order {
     const void *probe;
     std::size_t length;
     std::uint32_t operator()(const void *tree_key) const noexcept {
@@ -86,39 +92,56 @@ struct MemcmpOrder {
 };
 
 // Key length 0: every key compares equal, and no byte is read.
-struct AllEqualOrder {
-    AllEqualOrder() = default;
-    explicit AllEqualOrder(const void *) noexcept {}
+struct all_equal_order {
+    all_equal_order() = default;
+    explicit all_equal_order(const void *) noexcept {}
     std::uint32_t operator()(const void *) const noexcept { return TARN_CMP_EQUAL; }
 };
 
-// Orders whose keys load as one integer, compared with < and ==: one
-// machine word, or (kWordKeys) that or 128 bits.
+// A descriptor's comparator, and compare_exact with its extra value.
+struct callback_order {
+    tarn_compare_fn fn;
+    const void *probe;
+    std::uint32_t operator()(const void *tree_key) const { return fn(tree_key, probe); }
+};
+
+struct exact_callback_order {
+    tarn_compare_exact_fn fn;
+    const void *probe;
+    std::uint32_t extra;
+    std::uint32_t operator()(const void *tree_key) const { return fn(tree_key, probe, extra); }
+};
+
+template <class Order, class = void>
+inline constexpr bool word_keys_v = false;
 template <class Order>
-constexpr bool kOneWordKeys = false;
-template <class Word>
-constexpr bool kOneWordKeys<WordOrder<Word>> = true;
+inline constexpr bool word_keys_v<Order, std::void_t<typename Order::word_type>> = true;
+
+// Keys of one machine word: the two-way descents take those.
+template <class Order, class = void>
+inline constexpr bool one_word_keys_v = false;
 template <class Order>
-constexpr bool kWordKeys = kOneWordKeys<Order> || std::is_same_v<Order, Word128Order>;
+inline constexpr bool one_word_keys_v<Order, std::void_t<typename Order::word_type>> =
+    sizeof(typename Order::word_type) <= sizeof(std::uint64_t);
 
 // The byte-wise order of keys of a length known at compile time, bound to
 // probe.
 template <std::size_t Length>
 inline auto bytewise_order(const void *probe) noexcept {
     if constexpr (Length == 0)
-        return AllEqualOrder(probe);
+        return all_equal_order(probe);
     else if constexpr (Length == 1)
-        return WordOrder<std::uint8_t>(probe);
+        return word_order<std::uint8_t>(probe);
     else if constexpr (Length == 2)
-        return WordOrder<std::uint16_t>(probe);
+        return word_order<std::uint16_t>(probe);
     else if constexpr (Length == 4)
-        return WordOrder<std::uint32_t>(probe);
+        return word_order<std::uint32_t>(probe);
     else if constexpr (Length == 8)
-        return WordOrder<std::uint64_t>(probe);
+        return word_order<std::uint64_t>(probe);
     else if constexpr (Length == 16)
-        return Word128Order(probe);
+        return word128_order(probe);
     else
-        return MemcmpOrder{probe, Length};
+        return memcmp_order{probe, Length};
 }
 
 // The same for a length known at run time: calls body(order_for), where
@@ -133,10 +156,19 @@ inline decltype(auto) with_bytewise_order(std::size_t length, Body &&body) {
     case 4: return body([](const void *p) { return bytewise_order<4>(p); });
     case 8: return body([](const void *p) { return bytewise_order<8>(p); });
     case 16: return body([](const void *p) { return bytewise_order<16>(p); });
-    default: return body([length](const void *p) { return MemcmpOrder{p, length}; });
+    default: return body([length](const void *p) { return memcmp_order{p, length}; });
     }
+}
+
+// Calls body(order_for) with the descriptor's comparator, or its byte-wise
+// order when it has none.
+template <class Body>
+inline decltype(auto) with_key_order(const tarn_head &head, Body &&body) {
+    if (tarn_compare_fn fn = head.compare)
+        return body([fn](const void *p) { return callback_order{fn, p}; });
+    return with_bytewise_order(head.key_length, body);
 }
 
 } // namespace tarn::detail
 
-#endif // TARN_BYTEWISE_HPP
+#endif // TARN_ORDERS_HPP

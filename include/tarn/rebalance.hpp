@@ -1,0 +1,205 @@
+// tarn/rebalance.hpp: machinery that libtarn and tarn.hpp share, not
+// interface. Include tarn.h or tarn.hpp; what is here may change in any
+// release. C++17.
+//
+// Linking a node where a descent found its free link and unlinking one,
+// each with the retrace that restores the balance. tarn_insert and
+// tarn_delete are these behind their checks; tarn.hpp calls them directly.
+// Hook (tarn/rotations.hpp) hears of every node whose subtree they change.
+#ifndef TARN_REBALANCE_HPP
+#define TARN_REBALANCE_HPP
+
+#include <cstdlib>
+
+#include "descent.hpp"
+#include "rotations.hpp"
+
+namespace tarn::detail {
+
+// Refreshes low and its ancestors, children before parents: every node up
+// to `through` (the highest node a change restructured, NULL for the
+// root), then on until a node's summary stays as it was, whose ancestors
+// then need nothing.
+template <class Hook>
+inline void refresh_upwards(tarn_node *low, const tarn_node *through) noexcept {
+    bool above = false;
+    for (tarn_node *n = low; n; n = n->parent) {
+        bool changed = Hook::refresh(n);
+        above = above || n == through;
+        if (above && !changed) return;
+    }
+}
+
+// p's subtree on side S grew by one level and p was already heavy there:
+// its child c on side S is heavy on side S (rotate p, both end balanced) or
+// on the inner side (lift c's inner child). At most once per insertion, so
+// out of line: the retrace loop stays small.
+template <side S, class Hook>
+[[gnu::noinline]] void fix_heavy_side(tarn_head &head, tarn_node *p) noexcept {
+    tarn_node *c = child(p, S);
+    if (c->balance == TARN_BAL_EQ) return; // impossible in a sound tree
+    if (c->balance == heavy(S)) {
+        rotate_up<S, Hook>(head, p);
+        p->balance = c->balance = TARN_BAL_EQ;
+        return;
+    }
+    rotate_up_twice<S, Hook>(head, p);
+    // The integrity check: in a sound tree p keeps a child whenever it is
+    // left unbalanced, so a leaf marked otherwise means links or codes were
+    // damaged from outside. The documented insertion makes it after the
+    // right side's double rotation only; a check on the mirror side would
+    // abort where that insertion goes on.
+    if constexpr (S == side::right)
+        if (!p->left && !p->right && p->balance != TARN_BAL_EQ) std::abort();
+}
+
+// Links node, whose five fields are zero, as parent's child on side s (the
+// free link a descent ended at; no parent: the root of an empty tree),
+// then climbs while subtrees grow. The side that grew is named by its
+// balance code, computed rather than branched on: it is a coin toss per
+// level.
+template <class Hook = no_hook>
+inline void link_at(tarn_head &head, tarn_node *node, tarn_node *parent, side s) noexcept {
+    node->in_tree = 1;
+    head.count++;
+    if (!parent) {
+        head.root = node;
+        if constexpr (Hook::active) Hook::refresh(node);
+        return;
+    }
+    child_link(parent, s) = node;
+    node->parent = parent;
+    tarn_node *top = nullptr; // of the subtree where the climb stopped
+    for (tarn_node *c = node, *p = parent; p; c = p, p = p->parent) {
+        std::uint32_t grown = p->right == c ? TARN_BAL_RH : TARN_BAL_LH;
+        if (p->balance == TARN_BAL_EQ) {
+            p->balance = grown;
+            continue;
+        }
+        if (p->balance == grown) {
+            on_side(side(grown == TARN_BAL_RH),
+                    [&](auto d) { fix_heavy_side<decltype(d)::value, Hook>(head, p); });
+            top = p->parent; // the node lifted over p
+        } else {
+            p->balance = TARN_BAL_EQ;
+            top = p;
+        }
+        break;
+    }
+    if constexpr (Hook::active) refresh_upwards<Hook>(node, top);
+}
+
+// Links node, whose five fields are zero and whose key is in place, where
+// insertion's descent under order ends in head's tree (not empty); the way
+// is with_way's. head is a primary, whose own root and count change. Gives
+// NULL, or the node whose key blocks the new one, leaving the tree as it
+// was.
+template <class Hook = no_hook, class Order>
+inline tarn_node *insert_below_root(tarn_head &head, tarn_node *node, std::uintptr_t delta,
+                                    const Order &order) noexcept {
+    tarn_node *blocked, *parent;
+    side free;
+    with_way<insert_row, Order>(true, head.count, [&](auto way) {
+        descent d = descend<decltype(way), 1>(head.root, delta, order);
+        blocked = d.stop, parent = d.end, free = d.free;
+    });
+    if (blocked) return blocked;
+    link_at<Hook>(head, node, parent, free);
+    return nullptr;
+}
+
+// p's subtree on side S lost a level while p was heavy on the far side, so
+// p's child x there is lifted (rotate_up; both end balanced when x was
+// heavy on the far side too, and the subtree keeps its height when x was
+// balanced) or x's inner child is (rotate_up_twice). Gives the subtree's new
+// top when the subtree lost a level too, else NULL.
+template <side S, class Hook>
+inline tarn_node *rotate_after_shrink(tarn_head &head, tarn_node *p) noexcept {
+    constexpr side far = other(S);
+    tarn_node *x = child(p, far);
+    if (x->balance == heavy(far)) {
+        rotate_up<far, Hook>(head, p);
+        p->balance = x->balance = TARN_BAL_EQ;
+        return x;
+    }
+    if (x->balance == TARN_BAL_EQ) {
+        rotate_up<far, Hook>(head, p);
+        x->balance = heavy(S);
+        return nullptr;
+    }
+    return rotate_up_twice<far, Hook>(head, p);
+}
+
+// Climbs from p, whose side s lost a level, while subtrees shrink; gives
+// the top of the subtree where it stopped, or NULL at the root. The far
+// side's balance code is computed rather than branched on, since which
+// side shrank is a coin toss per level; only a rotation picks a
+// mirror-image instantiation. The parent and the side are read only when
+// the climb goes on, from the subtree's top: a rotation puts that top where
+// p was, under p's old parent on p's old side, so they are the ones the
+// climb would have recorded before it. On a large tree each is a cache miss.
+template <class Hook>
+inline tarn_node *retrace_after_shrink(tarn_head &head, tarn_node *p, side s) noexcept {
+    while (p) {
+        std::uint32_t far_heavy = s == side::left ? TARN_BAL_RH : TARN_BAL_LH;
+        if (p->balance == TARN_BAL_EQ) {
+            p->balance = far_heavy;
+            return p;
+        }
+        tarn_node *top = p;          // of the subtree that lost a level
+        if (p->balance != far_heavy) // the shrunk side was the taller one
+            p->balance = TARN_BAL_EQ;
+        else if (!(top = on_side(s, [&](auto d) {
+                       return rotate_after_shrink<decltype(d)::value, Hook>(head, p);
+                   })))
+            return p->parent; // the node lifted over p, its height kept
+        s = side_of(top);
+        p = top->parent;
+    }
+    return nullptr;
+}
+
+// The higher of two nodes on one path to the root.
+inline tarn_node *higher_of(tarn_node *a, tarn_node *b) noexcept {
+    for (tarn_node *n = a; n; n = n->parent)
+        if (n == b) return b;
+    return a;
+}
+
+// Unlinks node, which is linked in head's tree: splices out node itself,
+// or with two children its in-order successor, retraces while subtrees
+// shrink, then lets the successor take node's place. node is left with
+// in_tree 0 and NULL links; its balance keeps what the retrace left on it.
+template <class Hook = no_hook>
+inline void unlink(tarn_head &head, tarn_node *node) noexcept {
+    tarn_node *spliced = node->left && node->right ? outermost<side::left>(node->right) : node;
+    side s = side_of(spliced);
+    tarn_node *p = spliced->parent;
+    tarn_node *orphan = spliced->right ? spliced->right : spliced->left;
+    link_to(head, spliced) = orphan;
+    if (orphan) orphan->parent = p;
+    tarn_node *top = retrace_after_shrink<Hook>(head, p, s);
+    if (spliced != node) { // the retrace may have moved node: use its links as they stand
+        link_to(head, node) = spliced;
+        spliced->parent = node->parent;
+        spliced->right = node->right;
+        spliced->left = node->left;
+        if (spliced->right) spliced->right->parent = spliced;
+        if (spliced->left) spliced->left->parent = spliced;
+        spliced->balance = node->balance;
+    }
+    head.count--;
+    node->in_tree = 0;
+    node->right = node->left = node->parent = nullptr;
+    if constexpr (Hook::active) {
+        // The successor now holds other records below it than before: the
+        // climb passes it, from where the splice took a node away.
+        if (spliced == node) return refresh_upwards<Hook>(p, top);
+        if (top == node) top = spliced;
+        refresh_upwards<Hook>(p == node ? spliced : p, top ? higher_of(top, spliced) : nullptr);
+    }
+}
+
+} // namespace tarn::detail
+
+#endif // TARN_REBALANCE_HPP
