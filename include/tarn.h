@@ -141,7 +141,19 @@ typedef void (*tarn_print_fn)(tarn_node *node);
 /* Configures head with node_offset 0. Fails with 0, writing nothing, when
  * head is NULL or key_length > TARN_MAX_KEY_LEN. When head->root is NULL it
  * first zeroes all nine words; otherwise it keeps root, origin, flags and
- * count and rewrites only the configuration. Returns 1. */
+ * count and rewrites only the configuration. Returns 1.
+ *
+ * Re-initialising a populated descriptor leaves its nodes where the old
+ * configuration put them: that the new one orders them the same way, with
+ * no two equal, is the caller's concern. Floor, ceiling and the first range
+ * search on a primary descriptor rely on it (so do tarn.hpp's batched floor
+ * and ceiling): over keys of 1, 2, 4 or 8 bytes compared byte-wise they
+ * take a two-way descent, which answers as the documented one in a tree so
+ * ordered. Where the new layout lets linked keys tie or fall out of order
+ * (a prefix of the old key, say), they may return another of several equal
+ * nodes than the first on the path. To search a tree under another layout,
+ * re-initialise a replica of it instead: replicas take the documented
+ * descent. */
 TARN_API int32_t tarn_init(tarn_head *head, uint64_t key_length, uint64_t key_offset,
                            tarn_compare_fn compare, tarn_compare_exact_fn compare_exact);
 
@@ -206,9 +218,12 @@ TARN_API tarn_node *tarn_get_first_node(const tarn_head *head, tarn_node **out);
  * receives the node address. */
 TARN_API void *tarn_get_first_user_data(const tarn_head *head, tarn_node **out);
 
-/* With no comparator and key_length > 0, a NULL key (or bound) in any key
- * call above or below gives that call's not-found result. With a comparator,
- * the key is handed to it unchanged. */
+/* With no comparator and key_length > 0, a NULL key or bound is never handed
+ * to memcmp: a call that would compare it gives its not-found result there.
+ * So a NULL key finds nothing, and neither does a range call with a NULL
+ * bound, except that tarn_get_first_node_in_range2 returns a node equal to
+ * low_key without reading high_key, whatever high_key is. With a comparator,
+ * the key or bound is handed to it unchanged. */
 
 /* ---- Cursors ----------------------------------------------------------- */
 

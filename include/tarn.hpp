@@ -40,6 +40,8 @@
 #endif
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <iterator>
@@ -51,7 +53,30 @@
 #include "tarn/links.hpp"
 #include "tarn/orders.hpp"
 
+// What a build without NDEBUG stops: one line naming the call and the
+// misuse on standard error, then abort. With NDEBUG nothing is checked.
+#ifdef NDEBUG
+#define TARN_EXPECT(cond, call, what) static_cast<void>(0)
+#else
+#define TARN_EXPECT(cond, call, what)                                                              \
+    ((cond) ? static_cast<void>(0) : ::tarn::detail::misuse(call, what))
+#endif
+
 namespace tarn {
+
+namespace detail {
+[[noreturn, gnu::cold]] inline void misuse(const char *call, const char *what) noexcept {
+    std::fprintf(stderr, "%s: %s\n", call, what);
+    std::abort();
+}
+
+// Whether n objects at a and m at b share no byte.
+template <class A, class B>
+inline bool apart(const A *a, std::size_t n, const B *b, std::size_t m) noexcept {
+    const auto ia = reinterpret_cast<std::uintptr_t>(a), ib = reinterpret_cast<std::uintptr_t>(b);
+    return ia + n * sizeof(A) <= ib || ib + m * sizeof(B) <= ia;
+}
+} // namespace detail
 
 // The default order: memcmp over the key's bytes (the descriptor's compare
 // stays NULL, so the library's byte-wise fast paths apply).
@@ -264,7 +289,10 @@ class tree {
     // returns, for every i below count. The descents of a batch run
     // interleaved, so that their waits for memory overlap: on trees larger
     // than the caches a batch answers several times faster per key than
-    // single calls. The tree must not change while a batch runs.
+    // single calls. The tree must not change while a batch runs, and out
+    // must not overlap keys: a descent may still read a key after an
+    // earlier one has written its answer (a build without NDEBUG stops
+    // such a call).
     void find(const key_type *keys, std::size_t count, Record **out) const noexcept {
         find(head_, keys, count, out);
     }
@@ -356,6 +384,8 @@ class tree {
     template <const detail::code_row &Row>
     static void batch(const tarn_head &head, const key_type *keys, std::size_t count, Record **out,
                       tarn_node *(*single)(const tarn_head *, const void *)) noexcept {
+        TARN_EXPECT(count == 0 || detail::apart(out, count, keys, count),
+                    "tarn::tree batched lookup", "out overlaps keys");
         const tarn_head *h = &head;
         if (h->compare != detail::compare_of<Order>() || h->key_length != sizeof(key_type) ||
             h->node_offset != detail::offset_of<Node>() ||

@@ -131,6 +131,33 @@ TEST(CppTree, InlineStepsVisitAsTheCCalls) {
     expect_steps_as_c_calls<Bytes<16>, &Bytes<16>::key>();
 }
 
+// A primary re-initialised to a key prefix, under which linked keys tie:
+// batches, interleaved over a tree too large for the caches, answer as the
+// single calls, by the same way.
+struct Pair {
+    uint8_t high, low;
+    tarn_node link;
+};
+TEST(CppTree, BatchesAnswerAsSingleCallsOnAPrimaryReinitialisedToAPrefix) {
+    std::vector<Pair> pairs(16385);
+    tarn_head h{};
+    tarn_init_new(&h, offsetof(Pair, link), 2, offsetof(Pair, high), nullptr, nullptr);
+    for (uint32_t i = 0; i < pairs.size(); i++)
+        pairs[i].high = uint8_t(i >> 6), pairs[i].low = uint8_t(i), tarn_insert(&h, &pairs[i].link);
+    tarn_init_new(&h, offsetof(Pair, link), 1, offsetof(Pair, high), nullptr, nullptr);
+    using Prefix = tarn::tree<Pair, &Pair::link, &Pair::high>;
+    uint8_t keys[256];
+    Pair *out[256];
+    for (uint32_t v = 0; v < 256; v++) keys[v] = uint8_t(v * 7);
+    auto expect = [&](tarn_node *(*single)(const tarn_head *, const void *)) {
+        for (uint32_t v = 0; v < 256; v++)
+            EXPECT_EQ(out[v], Prefix::record_of(single(&h, &keys[v]))) << v;
+    };
+    Prefix::find(h, keys, 256, out), expect(tarn_lookup);
+    Prefix::floor(h, keys, 256, out), expect(tarn_lookup_le);
+    Prefix::ceiling(h, keys, 256, out), expect(tarn_lookup_ge);
+}
+
 int g_comparisons;
 struct CountingOrder {
     static uint32_t compare(const void *tree_side, const void *probe) noexcept {
