@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <numeric>
-#include <ranges>
 #include <string>
 #include <vector>
 
@@ -43,10 +42,12 @@ struct Small : Tree {
         linked[key] = link;
         if (const char *failure = check(head)) return failure;
         if (tarn_verify_balance_factors(&head) != 1) return "verification fails";
-        auto model = std::views::iota(0, 8) | std::views::filter([&](int k) { return linked[k]; });
-        bool same = std::ranges::equal(check.walk[TARN_WALK_INORDER], model, {}, {},
-                                       [&](int k) { return &recs[k].node; });
-        return same ? nullptr : "nodes linked are not the model's keys in order";
+        const auto &in = check.walk[TARN_WALK_INORDER];
+        size_t i = 0;
+        bool same = true;
+        for (uint8_t k = 0; k < 8; k++)
+            if (linked[k]) same = same && i < in.size() && in[i++] == &recs[k].node;
+        return same && i == in.size() ? nullptr : "nodes linked are not the model's keys in order";
     }
 };
 
@@ -55,10 +56,9 @@ template <class Visit>
 bool each_order(size_t n, Visit visit) {
     uint8_t order[8];
     std::iota(order, order + n, uint8_t(0));
-    do
-        if (!visit(order)) return false;
-    while (std::next_permutation(order, order + n));
-    return true;
+    while (visit(order))
+        if (!std::next_permutation(order, order + n)) return true;
+    return false;
 }
 
 std::string spell(const uint8_t *keys, size_t n) {
