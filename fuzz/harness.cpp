@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tarn.h"
+#include "tree_check.hpp"
 
 namespace {
 
@@ -118,9 +119,9 @@ uint32_t compare_exact(Key t, Key p, uint32_t x) {
 tarn_head g_head, g_replica;
 Rec g_pool[kPool];
 Rec g_probe; // stands for a key in the probe calls; never linked
-// The nodes linked, in order as the last check found them: pre, in, post.
-std::vector<tarn_node *> g_walk[3];
-std::vector<tarn_node *> &g_nodes = g_walk[TARN_WALK_INORDER];
+// The whole-tree check; its walks: the nodes linked, as it last found them.
+tarn_tests::TreeCheck g_check;
+std::vector<tarn_node *> &g_nodes = g_check.walk[TARN_WALK_INORDER];
 
 uint64_t key_offset() { return g_before ? offsetof(Rec, before) : offsetof(Rec, after); }
 void configure(bool by_node = false) {
@@ -154,33 +155,19 @@ tarn_node *root_of(const tarn_head *h) {
     return h->origin ? h->origin->root : nullptr;
 }
 
-// Height of n's subtree, whose links, in_tree and balance codes must be
-// sound; lists its nodes in the three walk orders. 100 levels mean a cycle.
-int checked_height(tarn_node *n, const tarn_node *parent, int depth) {
-    if (!n) return 0;
-    EXPECT(depth <= 100 && n->parent == parent && n->in_tree == 1);
-    g_walk[TARN_WALK_PREORDER].push_back(n);
-    int left = checked_height(n->left, n, depth + 1);
-    g_nodes.push_back(n);
-    int right = checked_height(n->right, n, depth + 1);
-    g_walk[TARN_WALK_POSTORDER].push_back(n);
-    EXPECT(left - right <= 1 && right - left <= 1);
-    EXPECT(n->balance == (left > right ? TARN_BAL_LH : right > left ? TARN_BAL_RH : TARN_BAL_EQ));
-    return std::max(left, right) + 1;
-}
-
 // After every change: the whole tree, its order and count, in_tree of every
 // record, and the nodes linked being those the model holds. Verification
 // must pass, and fail with one balance code damaged.
+bool ascending(const tarn_node *a, const tarn_node *b) {
+    return rank(value(rec_of(a))) < rank(value(rec_of(b)));
+}
 void check_tree() {
-    for (auto &nodes : g_walk) nodes.clear();
-    checked_height(g_head.root, nullptr, 1);
+    if (const char *failure = g_check(g_head, g_order == Wild ? nullptr : ascending))
+        fail(failure, __LINE__);
     size_t linked = 0;
     for (const Rec &r : g_pool) linked += r.linked, EXPECT(r.node.in_tree == r.linked);
-    for (size_t i = 1; g_order != Wild && i < linked; i++)
-        EXPECT(rank(value(rec_of(g_nodes[i - 1]))) < rank(value(rec_of(g_nodes[i]))));
+    EXPECT(g_nodes.size() == linked);
     bool empty = g_nodes.empty();
-    EXPECT(g_nodes.size() == linked && g_head.count == linked);
     EXPECT(tarn_verify_balance_factors(&g_head) && tarn_verify_balance_factors(&g_replica));
     EXPECT(tarn_is_empty(&g_head) == empty && tarn_is_empty(&g_replica) == !root_of(&g_replica));
     if (empty || g_op % 4) return; // now and then: verification is slow to fuzz
@@ -581,7 +568,7 @@ void walk_op(const Op &o) {
         EXPECT(v.seen == want);
         return check_tree();
     }
-    want = order < 3 && whole ? g_walk[order] : std::vector<tarn_node *>{};
+    want = order < 3 && whole ? g_check.walk[order] : std::vector<tarn_node *>{};
     Visits printed{h, 0, 0, {}};
     v.remove_at = 0, g_printed = &printed;
     CALL(tarn_walk_tree_v2, h, uint32_t(order), &v, visit);
