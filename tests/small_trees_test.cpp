@@ -1,7 +1,10 @@
 // Every tree of up to eight keys as each insertion order builds it, and each
 // removal order of every tree of up to six. After every change the whole tree
 // is checked, verification agrees, and the nodes linked are the model's keys
-// in order; a removed node is left unlinked.
+// in order; a removed node is left unlinked. Once through the C calls, once
+// through the core with a hook that keeps the largest key below each node,
+// which must then be right at every node: the hook hears of every node a
+// change moves, and the climbs stop only where nothing above can change.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "tarn.h"
+#include "tarn/rebalance.hpp"
 #include "tree_check.hpp"
 
 namespace {
@@ -18,7 +22,27 @@ namespace {
 struct Rec {
     tarn_node node;
     uint8_t key;
+    uint8_t largest; // key in its subtree, kept by the hook
 };
+
+// A summary that often stays as it was, so the climbs stop early.
+struct largest_key {
+    static constexpr bool active = true;
+    static int of(const tarn_node *n) { return n ? reinterpret_cast<const Rec *>(n)->largest : -1; }
+    static bool refresh(tarn_node *n) {
+        Rec &r = *reinterpret_cast<Rec *>(n);
+        uint8_t largest = uint8_t(std::max({int(r.key), of(n->left), of(n->right)}));
+        return std::exchange(r.largest, largest) != largest;
+    }
+};
+
+// Whether every node's summary is its subtree's.
+bool summaries_hold(const tarn_node *n) {
+    if (!n) return true;
+    Rec probe = *reinterpret_cast<const Rec *>(n);
+    return !largest_key::refresh(&probe.node) && summaries_hold(n->left) &&
+           summaries_hold(n->right);
+}
 
 struct Tree {
     Rec recs[8];
@@ -26,18 +50,27 @@ struct Tree {
     bool linked[8]; // the model
 };
 
+template <bool ThroughCore>
 struct Small : Tree {
     tarn_tests::TreeCheck check;
 
     void clear() {
-        for (uint8_t k = 0; k < 8; k++) recs[k] = {{}, k}, linked[k] = false;
+        for (uint8_t k = 0; k < 8; k++) recs[k] = {{}, k, 0}, linked[k] = false;
         head = {}, tarn_init(&head, 1, offsetof(Rec, key), nullptr, nullptr);
     }
     // Links or unlinks key's record, then checks: the first failure, or nullptr.
     const char *change(uint8_t key, bool link) {
         tarn_node &n = recs[key].node;
-        if (link && tarn_insert(&head, &n) != 1) return "insertion refused";
-        if (!link) tarn_delete(&head, &n);
+        using namespace tarn::detail;
+        if constexpr (ThroughCore) {
+            if (link && (n = {}, insert<largest_key>(head, &n, offsetof(Rec, key),
+                                                     word_order<uint8_t>(&key))))
+                return "insertion refused";
+            if (!link) unlink<largest_key>(head, &n);
+            if (!summaries_hold(head.root)) return "a summary is wrong";
+        }
+        if (!ThroughCore && link && tarn_insert(&head, &n) != 1) return "insertion refused";
+        if (!ThroughCore && !link) tarn_delete(&head, &n);
         if (!link && (n.in_tree || n.left || n.right || n.parent)) return "removed node linked";
         linked[key] = link;
         if (const char *failure = check(head)) return failure;
@@ -65,8 +98,9 @@ std::string spell(const uint8_t *keys, size_t n) {
     return testing::PrintToString(std::vector<int>(keys, keys + n));
 }
 
-TEST(SmallTrees, EveryInsertionOrderOfUpToEightKeys) {
-    Small t;
+template <bool ThroughCore>
+void every_insertion_order_of_up_to_eight_keys() {
+    Small<ThroughCore> t;
     for (size_t n = 1; n <= 8; n++)
         each_order(n, [&](const uint8_t *order) {
             t.clear();
@@ -79,8 +113,9 @@ TEST(SmallTrees, EveryInsertionOrderOfUpToEightKeys) {
 
 // The tree is built once per insertion order and copied back before each
 // removal order: the nodes' addresses stay, so the copy restores every link.
-TEST(SmallTrees, EveryRemovalOrderOfEveryTreeOfUpToSixKeys) {
-    Small t;
+template <bool ThroughCore>
+void every_removal_order_of_every_tree_of_up_to_six_keys() {
+    Small<ThroughCore> t;
     for (size_t n = 1; n <= 6; n++)
         each_order(n, [&](const uint8_t *built) {
             t.clear();
@@ -96,6 +131,16 @@ TEST(SmallTrees, EveryRemovalOrderOfEveryTreeOfUpToSixKeys) {
                 return true;
             });
         });
+}
+
+TEST(SmallTrees, EveryInsertionOrderOfUpToEightKeys) {
+    every_insertion_order_of_up_to_eight_keys<false>();
+    every_insertion_order_of_up_to_eight_keys<true>();
+}
+
+TEST(SmallTrees, EveryRemovalOrderOfEveryTreeOfUpToSixKeys) {
+    every_removal_order_of_every_tree_of_up_to_six_keys<false>();
+    every_removal_order_of_every_tree_of_up_to_six_keys<true>();
 }
 
 } // namespace

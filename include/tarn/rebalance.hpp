@@ -108,6 +108,14 @@ inline tarn_node *insert_below_root(tarn_head &head, tarn_node *node, std::uintp
     return nullptr;
 }
 
+// As insert_below_root, in a tree that may be empty.
+template <class Hook = no_hook, class Order>
+inline tarn_node *insert(tarn_head &head, tarn_node *node, std::uintptr_t delta,
+                         const Order &order) noexcept {
+    if (!head.root) return link_at<Hook>(head, node, nullptr, side::left), nullptr;
+    return insert_below_root<Hook>(head, node, delta, order);
+}
+
 // p's subtree on side S lost a level while p was heavy on the far side, so
 // p's child x there is lifted (rotate_up; both end balanced when x was
 // heavy on the far side too, and the subtree keeps its height when x was
