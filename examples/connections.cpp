@@ -31,7 +31,8 @@ struct connection {
     std::uint64_t packets, bytes;
 };
 
-using connection_table = tarn::tree<connection, &connection::link, &connection::flow>;
+using connection_table =
+    tarn::tree<connection, &connection::link, &connection::flow, tarn::bytewise>;
 
 namespace {
 

@@ -1,37 +1,43 @@
 // tarn.hpp: a typed C++ face for tarn.h, header-only, for C++17 and later.
 //
-// The tree is named by its record and two of the record's members, so no
-// offset ever appears in user code:
+// An ordered container of the caller's records, as intrusive as tarn.h: the
+// tree is named by its record and two of the record's members, so no offset
+// ever appears in user code, and it never allocates.
 //
 //     struct timer {
 //         void (*fire)(timer &);
-//         tarn_node link;             // the tree's node, anywhere in the record
-//         std::uint8_t deadline[8];   // the key: big-endian nanoseconds
+//         tarn::hook link;              // the tree's node: starts unlinked
+//         std::uint64_t deadline;       // the key: integers order numerically
 //     };
 //     tarn::tree<timer, &timer::link, &timer::deadline> timers;
 //
-//     timers.insert(t);                       // false: key already there
-//     timer *due = timers.first();            // earliest, or nullptr
-//     for (timer &t : timers) ...             // in key order
-//     for (timer &t : timers.range(lo, hi))   // lo <= key <= hi
-//     timers.find(keys, n, out);              // n keys at once, interleaved
-//     timers.erase(*due);
-//     timers.clear();                         // unlinks all, O(n)
+//     timers.insert(t);                         // false: key already there
+//     auto it = timers.insert(timers.end(), t); // hinted: O(1) for an append
+//     for (timer &t : timers) ...               // in key order; also reversed
+//     it = timers.erase(it);                    // the record after it
+//     timer *due = timers.first();              // earliest, or nullptr
+//     for (timer &t : timers.range(lo, hi))     // lo <= key <= hi
+//     t.deadline += 10; timers.reposition(t);   // after a change of key
+//     timers.find(keys, n, out);                // n keys at once, interleaved
 //
-// Every member but clear() and the iterators' steps is one C call (or a
-// field read) on the tree's tarn_head, which is the tree's only state: no
-// allocation, no hidden bookkeeping, and each call keeps the behaviour
-// tarn.h documents for it. clear() and the steps of iterators and range
-// views follow the links themselves, inline; the steps answer as the C
-// steps (a range view's under an order that answers consistently). Anything
-// not covered here (walks, printing, balance checks, probe searches,
-// replicas, lookups with an extra value) is reached with the C calls through
-// head(), record_of() and node_of().
+// Every change and search runs inline on the core of tarn's algorithms
+// (include/tarn/), under the order the type names, with the answers tarn.h
+// documents for the matching C call. The tree's descriptor holds that
+// order's C comparator too, so the C calls on head() answer the same.
 //
-// Ordering is byte-wise over the key member by default. Another order is a
-// type whose static member `compare` is a tarn_compare_fn, given as the
-// fourth argument; tarn::order_by<Key> builds one from operator<=> (from
-// operator< before C++20).
+// Orders. Integral and enumeration keys order numerically, arrays of bytes
+// byte-wise (memcmp's order), by default. Any other key names its order:
+// tarn::bytewise (for a key without padding bits), tarn::order_by<Key>
+// (operator<=> under C++20, operator< before), tarn::order_by<Key, f> (f a
+// three-way comparison, or a "less" returning bool), or a type whose static
+// `compare` is a tarn_compare_fn.
+//
+// Safe by default. A build of the user's program without NDEBUG stops, with
+// one line naming the call, at inserting a linked record, erasing a record
+// linked in another tree, and stepping an iterator past either end. With
+// NDEBUG none of it is checked, and none of it costs anything. A record
+// whose node is a tarn::hook starts unlinked; records still linked when
+// their tree is destroyed are left unlinked.
 #ifndef TARN_HPP
 #define TARN_HPP
 
@@ -46,12 +52,13 @@
 #include <functional>
 #include <iterator>
 #include <type_traits>
+#include <utility>
 
 #include "tarn.h"
 #include "tarn/batch.hpp"
-#include "tarn/descent.hpp"
-#include "tarn/links.hpp"
-#include "tarn/orders.hpp"
+#include "tarn/build.hpp"
+#include "tarn/rebalance.hpp"
+#include "tarn/searches.hpp"
 
 // What a build without NDEBUG stops: one line naming the call and the
 // misuse on standard error, then abort. With NDEBUG nothing is checked.
@@ -64,7 +71,21 @@
 
 namespace tarn {
 
+// The byte-wise order, memcmp's over the key's bytes: the descriptor's
+// compare stays NULL, and the library's byte-wise fast paths apply.
+struct bytewise {};
+
+// A node that starts unlinked: records whose node member is a hook need no
+// zeroing. A copy starts unlinked too, and assignment leaves a record's own
+// links alone, as a copy of a linked record is not linked.
+struct hook : tarn_node {
+    constexpr hook() noexcept : tarn_node{} {}
+    constexpr hook(const hook &) noexcept : tarn_node{} {}
+    hook &operator=(const hook &) noexcept { return *this; }
+};
+
 namespace detail {
+
 [[noreturn, gnu::cold]] inline void misuse(const char *call, const char *what) noexcept {
     std::fprintf(stderr, "%s: %s\n", call, what);
     std::abort();
@@ -76,13 +97,6 @@ inline bool apart(const A *a, std::size_t n, const B *b, std::size_t m) noexcept
     const auto ia = reinterpret_cast<std::uintptr_t>(a), ib = reinterpret_cast<std::uintptr_t>(b);
     return ia + n * sizeof(A) <= ib || ib + m * sizeof(B) <= ia;
 }
-} // namespace detail
-
-// The default order: memcmp over the key's bytes (the descriptor's compare
-// stays NULL, so the library's byte-wise fast paths apply).
-struct bytewise {};
-
-namespace detail {
 
 template <class MemberPointer>
 struct member_traits;
@@ -113,12 +127,103 @@ inline std::size_t offset_of() noexcept {
                        reinterpret_cast<const unsigned char *>(&probe.record));
 }
 
+// A key copied out of bytes that carry no alignment promise.
+template <class Key>
+inline Key copied_key(const void *bytes) noexcept {
+    Key key;
+    std::memcpy(&key, bytes, sizeof(Key));
+    return key;
+}
+
+// Keys compared as numbers: integers and enumerations, bool as a byte.
+template <class Key>
+inline constexpr bool numeric_v = std::is_integral_v<Key> || std::is_enum_v<Key>;
+template <class Key, class = void>
+struct numeric_word {
+    using type = std::conditional_t<std::is_same_v<Key, bool>, unsigned char, Key>;
+};
+template <class Key>
+struct numeric_word<Key, std::enable_if_t<std::is_enum_v<Key>>> {
+    using type = std::underlying_type_t<Key>;
+};
+
+template <class Element>
+inline constexpr bool byte_like_v =
+    std::is_same_v<Element, char> || std::is_same_v<Element, signed char> ||
+    std::is_same_v<Element, unsigned char> || std::is_same_v<Element, std::byte>;
+template <class Key>
+inline constexpr bool byte_array_v =
+    std::is_array_v<Key> &&byte_like_v<std::remove_cv_t<std::remove_all_extents_t<Key>>>;
+
+// A's code for a against b, from a three-way result or from "less".
+template <class Key, auto Compare>
+inline std::uint32_t code_of(const Key &a, const Key &b) noexcept {
+    if constexpr (std::is_same_v<decltype(Compare), std::nullptr_t> && numeric_v<Key>) {
+        return a == b ? TARN_CMP_EQUAL : a > b ? TARN_CMP_GREATER : TARN_CMP_LESS;
+    } else if constexpr (std::is_same_v<decltype(Compare), std::nullptr_t>) {
+#if defined(__cpp_lib_three_way_comparison) && __cpp_lib_three_way_comparison >= 201907L
+        return code_of<Key, std::compare_three_way{}>(a, b);
+#else
+        return a < b ? TARN_CMP_LESS : b < a ? TARN_CMP_GREATER : TARN_CMP_EQUAL;
+#endif
+    } else if constexpr (std::is_same_v<decltype(std::invoke(Compare, a, b)), bool>) {
+        return std::invoke(Compare, a, b)   ? TARN_CMP_LESS
+               : std::invoke(Compare, b, a) ? TARN_CMP_GREATER
+                                            : TARN_CMP_EQUAL;
+    } else {
+        const auto order = std::invoke(Compare, a, b);
+        return order < 0 ? TARN_CMP_LESS : order > 0 ? TARN_CMP_GREATER : TARN_CMP_EQUAL;
+    }
+}
+
+} // namespace detail
+
+// An order built from the comparison of typed keys, copied out of the
+// record before comparing (the probe side may be a cursor's saved key,
+// which carries no alignment promise). Compare: nullptr for the keys' own
+// comparison (numeric for integers and enumerations; else operator<=> under
+// C++20, operator< before), or a three-way comparison, or a "less"
+// returning bool.
+template <class Key, auto Compare = nullptr>
+struct order_by {
+    static_assert(std::is_trivially_copyable_v<Key>, "keys are copied as bytes");
+    using key_type = Key;
+    static std::uint32_t compare(const void *tree_side, const void *probe) noexcept {
+        return detail::code_of<Key, Compare>(detail::copied_key<Key>(tree_side),
+                                             detail::copied_key<Key>(probe));
+    }
+};
+
+namespace detail {
+
 // Whether Order has a static compare usable as a tarn_compare_fn.
 template <class Order, class = void>
 struct has_compare : std::false_type {};
 template <class Order>
 struct has_compare<Order, std::void_t<decltype(&Order::compare)>>
     : std::is_convertible<decltype(&Order::compare), tarn_compare_fn> {};
+
+template <class Order>
+struct order_traits { // a type whose static compare is a tarn_compare_fn
+    static constexpr bool typed = false, numeric = false;
+    template <class Key>
+    static constexpr bool fits = true;
+};
+template <class OrderKey, auto Compare>
+struct order_traits<order_by<OrderKey, Compare>> {
+    static constexpr bool typed = true;
+    static constexpr bool numeric =
+        numeric_v<OrderKey> && std::is_same_v<decltype(Compare), std::nullptr_t>;
+    using key_type = OrderKey;
+    template <class Key>
+    static constexpr bool fits = sizeof(Key) == sizeof(OrderKey);
+};
+
+struct no_default_order {};
+template <class Key>
+using default_order_t =
+    std::conditional_t<numeric_v<Key>, order_by<Key>,
+                       std::conditional_t<byte_array_v<Key>, bytewise, no_default_order>>;
 
 template <class Order>
 inline tarn_compare_fn compare_of() noexcept {
@@ -128,116 +233,261 @@ inline tarn_compare_fn compare_of() noexcept {
         return &Order::compare;
 }
 
-// A key copied out of bytes that carry no alignment promise.
-template <class Key>
-inline Key copied_key(const void *bytes) noexcept {
-    Key key;
-    std::memcpy(&key, bytes, sizeof(Key));
-    return key;
+// An order's static compare, inlined, bound to a probe.
+template <class Order>
+struct static_order {
+    const void *probe;
+    std::uint32_t operator()(const void *key) const noexcept { return Order::compare(key, probe); }
+};
+
+// The order the core descends by, bound to a probe: byte-wise as the
+// library compares, numbers as words, anything else by its compare.
+template <class Order, class Key>
+inline auto bound_order(const void *probe) noexcept {
+    if constexpr (std::is_same_v<Order, bytewise>)
+        return bytewise_order<sizeof(Key)>(probe);
+    else if constexpr (order_traits<Order>::numeric)
+        return native_word_order<
+            typename numeric_word<typename order_traits<Order>::key_type>::type>(probe);
+    else
+        return static_order<Order>{probe};
 }
+
+// A record out of what an iterator over records gives: a reference or a
+// pointer.
+template <class Record, class Item>
+inline Record &record_ref(Item &&item) noexcept {
+    if constexpr (std::is_pointer_v<std::remove_reference_t<Item>>)
+        return *item;
+    else
+        return item;
+}
+
+// A key copied into storage aligned for its type, handed to C calls by
+// address.
+template <class Key>
+struct key_copy {
+    alignas(Key) unsigned char bytes[sizeof(Key)];
+    explicit key_copy(const Key &key) noexcept { std::memcpy(bytes, &key, sizeof(Key)); }
+    const void *get() const noexcept { return bytes; }
+};
 
 } // namespace detail
 
-// An order built from the comparison of typed keys, e.g.
-// order_by<std::uint64_t> for numeric order of a native integer key. Keys are
-// copied out before comparing: the probe side may be a cursor's saved key,
-// which carries no alignment promise. With C++20 it makes one three-way
-// comparison (std::compare_three_way, or the one given); before, it asks
-// operator< up to twice.
-#if defined(__cpp_lib_three_way_comparison) && __cpp_lib_three_way_comparison >= 201907L
-template <class Key, auto ThreeWay = std::compare_three_way{}>
-struct order_by {
-    static_assert(std::is_trivially_copyable_v<Key>, "keys are copied as bytes");
-    static std::uint32_t compare(const void *tree_side, const void *probe) noexcept {
-        const auto order = std::invoke(ThreeWay, detail::copied_key<Key>(tree_side),
-                                       detail::copied_key<Key>(probe));
-        return order > 0 ? TARN_CMP_GREATER : order < 0 ? TARN_CMP_LESS : TARN_CMP_EQUAL;
-    }
-};
-#else
-template <class Key>
-struct order_by {
-    static_assert(std::is_trivially_copyable_v<Key>, "keys are copied as bytes");
-    static std::uint32_t compare(const void *tree_side, const void *probe) noexcept {
-        const Key tree_key = detail::copied_key<Key>(tree_side);
-        const Key probe_key = detail::copied_key<Key>(probe);
-        return tree_key < probe_key   ? TARN_CMP_LESS
-               : probe_key < tree_key ? TARN_CMP_GREATER
-                                      : TARN_CMP_EQUAL;
-    }
-};
-#endif
-
-template <class Record, tarn_node Record::*Node, auto Key, class Order = bytewise>
+template <class Record, auto Node, auto Key,
+          class Order =
+              detail::default_order_t<typename detail::member_traits<decltype(Key)>::member>>
 class tree {
     using key_traits = detail::member_traits<decltype(Key)>;
+    using node_member = typename detail::member_traits<decltype(Node)>::member;
+    using side = detail::side;
 
   public:
     using record_type = Record;
     using key_type = typename key_traits::member;
     using order_type = Order;
+    using value_type = Record;
+    using reference = Record &;
+    using pointer = Record *;
+    using size_type = std::size_t;
+    using difference_type = std::ptrdiff_t;
 
     static_assert(std::is_standard_layout_v<Record>,
                   "records need standard layout: the node and key sit at fixed offsets");
+    static_assert(std::is_same_v<typename detail::member_traits<decltype(Node)>::record, Record> &&
+                      (std::is_same_v<node_member, tarn_node> || std::is_same_v<node_member, hook>),
+                  "the node is a tarn_node or tarn::hook member of the record");
     static_assert(std::is_same_v<typename key_traits::record, Record>,
                   "the key must be a member of the record");
     static_assert(std::is_trivially_copyable_v<key_type>,
                   "the key is compared and saved as plain bytes");
     static_assert(sizeof(key_type) <= TARN_MAX_KEY_LEN, "keys are at most 140 bytes");
-    static_assert(std::is_same_v<Order, bytewise> || detail::has_compare<Order>::value,
-                  "an order is a type with a static tarn_compare_fn named compare");
+    static_assert(!std::is_same_v<Order, detail::no_default_order>,
+                  "keys other than integers, enumerations and byte arrays name their order: "
+                  "tarn::bytewise or tarn::order_by<Key>");
+    static_assert(!std::is_same_v<Order, bytewise> ||
+                      std::has_unique_object_representations_v<key_type>,
+                  "the byte-wise order compares every byte, and this key has bytes that are not "
+                  "its value (padding, or a floating-point type): order it by tarn::order_by");
+    static_assert(std::is_same_v<Order, bytewise> ||
+                      std::is_same_v<Order, detail::no_default_order> ||
+                      detail::has_compare<Order>::value,
+                  "an order is tarn::bytewise, tarn::order_by, or a type with a static "
+                  "tarn_compare_fn named compare");
+    static_assert(detail::order_traits<Order>::template fits<key_type>,
+                  "tarn::order_by<T> orders keys of T's size");
 
-    // Record and node addresses of the same record, for mixing in C calls.
-    static tarn_node *node_of(Record &record) noexcept { return &(record.*Node); }
-    static Record *record_of(tarn_node *node) noexcept { return node ? record_at(node) : nullptr; }
-
-    template <class Step>
-    class node_iterator;
-    struct link_step;
-    using iterator = node_iterator<link_step>;
+    class iterator;
+    using const_iterator = iterator;
+    using reverse_iterator = std::reverse_iterator<iterator>;
+    using const_reverse_iterator = reverse_iterator;
     class range_view;
     class cursor;
     class range_cursor;
 
+    // Where insert_check found room for a key, for insert_commit. Valid
+    // while the tree does not change.
+    struct insert_commit_data {
+        tarn_node *parent = nullptr;
+        side at = side::left;
+        std::uint64_t count = 0; // the tree's, checked by insert_commit without NDEBUG
+    };
+
+    // Record and node addresses of the same record, for mixing in C calls.
+    static tarn_node *node_of(Record &record) noexcept { return &(record.*Node); }
+    static Record *record_of(tarn_node *node) noexcept { return node ? record_at(node) : nullptr; }
+    static bool is_linked(const Record &record) noexcept { return (record.*Node).in_tree == 1; }
+
     tree() noexcept { configure(); }
 
-    // No node points at the descriptor (the root's parent is NULL), so the
-    // descriptor may move: the new tree takes every record, the old one is
-    // left empty and ready. A C replica made of the old descriptor, and any
-    // scan of it, would still point at the old address. Assignment is left
-    // out, since it would have to orphan the target's records; use swap.
-    tree(tree &&other) noexcept : head_(other.head_) {
-        other.head_.root = nullptr;
-        other.configure();
+    // No node points at the descriptor (the root's parent is NULL), so a tree
+    // may move: the new one takes every record, the old one is left empty and
+    // ready. A C replica made of the old descriptor, and any scan of it,
+    // would still point at the old address.
+    tree(tree &&other) noexcept : head_(other.head_), last_(other.last_) { other.forget(); }
+    tree &operator=(tree &&other) noexcept {
+        if (this != &other) clear(), head_ = other.head_, last_ = other.last_, other.forget();
+        return *this;
     }
     tree(const tree &) = delete;
     tree &operator=(const tree &) = delete;
-    tree &operator=(tree &&) = delete;
     void swap(tree &other) noexcept {
-        const tarn_head mine = head_;
-        head_ = other.head_;
-        other.head_ = mine;
+        std::swap(head_, other.head_), std::swap(last_, other.last_);
     }
     friend void swap(tree &a, tree &b) noexcept { a.swap(b); }
 
-    // Nothing to tear down: records left linked keep in_tree set until they
-    // are inserted again (insert resets a node) or forgotten. The checked
-    // build refuses to insert such a record: erase it first, or zero its node.
-    ~tree() = default;
+    // Records still linked are left unlinked, as clear() leaves them.
+    ~tree() { clear(); }
 
-    // Links record, whose key is in place. false, with the record unlinked,
-    // when a linked record has an equal key; the record must not be linked
-    // in any tree, since its node is zeroed first either way (the checked
-    // build aborts on a node whose in_tree reads 1).
-    bool insert(Record &record) noexcept { return tarn_insert(&head_, node_of(record)) != 0; }
+    // ---- Insertion ------------------------------------------------------
 
-    // Unlinks record; does nothing when it is not linked. It must not be
-    // linked in another tree.
-    void erase(Record &record) noexcept { tarn_delete(&head_, node_of(record)); }
+    // Links record, whose key is in place; false, with the record left
+    // unlinked, when a linked record has an equal key.
+    bool insert(Record &record) noexcept {
+        expect_unlinked(record, "tarn::tree::insert");
+        return link_by_key(record) == nullptr;
+    }
+
+    // Links record as insert does, and gives it, or the record whose key
+    // blocked it. When record belongs just before hint (end() for a new
+    // largest key), two comparisons at most find its place, and linking
+    // takes amortised O(1); otherwise it descends as insert does. Either
+    // way the tree takes the shape insert gives it.
+    iterator insert(const_iterator hint, Record &record) noexcept {
+        expect_unlinked(record, "tarn::tree::insert");
+        const auto order = bind(key_address(record));
+        tarn_node *after = hint.node_;
+        std::uint32_t r = after ? order(key_of(after)) : TARN_CMP_GREATER;
+        if (r == TARN_CMP_EQUAL) return at(after);
+        if (r == TARN_CMP_GREATER) {
+            tarn_node *before = after ? detail::step<side::left>(after) : last_node();
+            r = before ? order(key_of(before)) : TARN_CMP_LESS;
+            if (r == TARN_CMP_EQUAL) return at(before);
+            if (r == TARN_CMP_LESS) {
+                const detail::free_link gap = detail::free_link_between(before, after);
+                return at(link(record, gap.parent, gap.at));
+            }
+        }
+        tarn_node *blocked = link_by_key(record);
+        return at(blocked ? blocked : node_of(record));
+    }
+
+    // Find-or-insert in one descent: the record with key and false, or end()
+    // and true with the place for a record with key kept in data.
+    std::pair<iterator, bool> insert_check(const key_type &key,
+                                           insert_commit_data &data) const noexcept {
+        data = {nullptr, side::left, head_.count};
+        if (!head_.root) return {end(), true};
+        const detail::insertion_point point =
+            detail::find_insertion_point(head_, delta(), bind(&key));
+        if (point.blocked) return {at(point.blocked), false};
+        data.parent = point.parent, data.at = point.at;
+        return {end(), true};
+    }
+    // Links record, whose key is the one checked, where insert_check found
+    // room: no comparison.
+    iterator insert_commit(Record &record, const insert_commit_data &data) noexcept {
+        expect_unlinked(record, "tarn::tree::insert_commit");
+        TARN_EXPECT(data.count == head_.count, "tarn::tree::insert_commit",
+                    "the tree changed since insert_check");
+        return at(link(record, data.parent, data.at));
+    }
+
+    // After the caller changed a linked record's key: the record stays in
+    // place when it still lies between its neighbours (two comparisons at
+    // most), else moves to where its key belongs. false, with the record
+    // unlinked, when another record holds the new key.
+    bool reposition(Record &record) noexcept {
+        TARN_EXPECT(is_linked(record), "tarn::tree::reposition", "the record is not linked");
+        tarn_node *node = node_of(record);
+        const auto order = bind(key_address(record));
+        tarn_node *before = detail::step<side::left>(node),
+                  *after = detail::step<side::right>(node);
+        if ((!before || order(key_of(before)) == TARN_CMP_LESS) &&
+            (!after || order(key_of(after)) == TARN_CMP_GREATER))
+            return true;
+        unlink(node);
+        return link_by_key(record) == nullptr;
+    }
+
+    // Links the records of [first, last), which give records or pointers to
+    // them in strictly ascending key order, into this empty tree, in O(n)
+    // and n - 1 comparisons, with no rebalancing. false, linking nothing,
+    // when they do not ascend strictly (or the tree is not empty).
+    template <class It>
+    bool assign_sorted(It first, It last) noexcept {
+        TARN_EXPECT(empty(), "tarn::tree::assign_sorted", "the tree is not empty");
+        if (!empty()) return false;
+        std::size_t n = 0;
+        const void *previous = nullptr;
+        for (It it = first; it != last; ++it, n++) {
+            Record &record = detail::record_ref<Record>(*it);
+            expect_unlinked(record, "tarn::tree::assign_sorted");
+            if (previous && bind(previous)(key_address(record)) != TARN_CMP_GREATER) return false;
+            previous = key_address(record);
+        }
+        auto next = [&first]() noexcept {
+            tarn_node *node = node_of(detail::record_ref<Record>(*first));
+            ++first;
+            *node = tarn_node{};
+            return node;
+        };
+        head_.root = detail::build_balanced<detail::no_hook>(n, next);
+        head_.count = n;
+        last_ = head_.root ? detail::outermost<side::right>(head_.root) : nullptr;
+        return true;
+    }
+
+    // ---- Erasure --------------------------------------------------------
+
+    // Unlinks the record at it (not end()) and gives the one after it.
+    iterator erase(const_iterator it) noexcept {
+        TARN_EXPECT(it.node_, "tarn::tree::erase", "erase of end()");
+        expect_member(it.node_, "tarn::tree::erase");
+        tarn_node *next = detail::step<side::right>(it.node_);
+        unlink(it.node_);
+        return at(next);
+    }
+    iterator erase(const_iterator first, const_iterator last) noexcept {
+        while (first != last) first = erase(first);
+        return last;
+    }
+    // Unlinks the record with key: 1, or 0 when there is none.
+    size_type erase(const key_type &key) noexcept {
+        tarn_node *node = search<detail::find_row>(key);
+        if (node) unlink(node);
+        return node != nullptr;
+    }
+    // Unlinks record; does nothing when it is not linked.
+    void erase(Record &record) noexcept {
+        if (!is_linked(record)) return;
+        expect_member(node_of(record), "tarn::tree::erase");
+        unlink(node_of(record));
+    }
 
     // Unlinks every record in O(n), without rebalancing or comparing: each
-    // record is left as erase leaves it (in_tree 0, NULL links, balance as
-    // it was) and the tree empty, ready for new records.
+    // record is left as erase leaves it (in_tree 0, NULL links) and the tree
+    // empty, ready for new records.
     void clear() noexcept {
         clear_and_dispose([](Record &) noexcept {});
     }
@@ -247,8 +497,7 @@ class tree {
     template <class Dispose>
     void clear_and_dispose(Dispose dispose) noexcept {
         tarn_node *node = head_.root;
-        head_.root = nullptr;
-        head_.count = 0;
+        head_.root = nullptr, head_.count = 0, last_ = nullptr;
         // Post-order without a stack: descend to a leaf, cut it off its
         // parent, carry on from the parent.
         while (node) {
@@ -267,22 +516,49 @@ class tree {
         }
     }
 
-    std::size_t size() const noexcept { return std::size_t(head_.count); }
+    size_type size() const noexcept { return size_type(head_.count); }
     bool empty() const noexcept { return head_.root == nullptr; }
 
+    // ---- Lookups --------------------------------------------------------
     // The tree does not own its records: a const tree keeps its links, the
     // records it hands out are still the caller's to change (but not their
     // keys while linked).
+
     Record *find(const key_type &key) const noexcept {
-        return record_of(tarn_lookup(&head_, &key));
+        return record_of(search<detail::find_row>(key));
     }
     bool contains(const key_type &key) const noexcept { return find(key) != nullptr; }
     // The equal record, else the nearest below (floor) or above (ceiling).
     Record *floor(const key_type &key) const noexcept {
-        return record_of(tarn_lookup_le(&head_, &key));
+        return record_of(search<detail::floor_row>(key));
     }
     Record *ceiling(const key_type &key) const noexcept {
-        return record_of(tarn_lookup_ge(&head_, &key));
+        return record_of(search<detail::ceiling_row>(key));
+    }
+    // The nearest record strictly above or below key.
+    Record *next_after(const key_type &key) const noexcept {
+        return record_of(beyond<side::right>(key));
+    }
+    Record *prev_before(const key_type &key) const noexcept {
+        return record_of(beyond<side::left>(key));
+    }
+    Record *first() const noexcept {
+        return head_.root ? record_at(detail::outermost<side::left>(head_.root)) : nullptr;
+    }
+    Record *last() const noexcept { return record_of(last_node()); }
+
+    // The first record not below key, the first above it, and both.
+    iterator lower_bound(const key_type &key) const noexcept {
+        return at(search<detail::ceiling_row>(key));
+    }
+    iterator upper_bound(const key_type &key) const noexcept {
+        return at(beyond<side::right>(key));
+    }
+    std::pair<iterator, iterator> equal_range(const key_type &key) const noexcept {
+        iterator first = lower_bound(key);
+        if (first.node_ && bind(&key)(key_of(first.node_)) == TARN_CMP_EQUAL)
+            return {first, at(detail::step<side::right>(first.node_))};
+        return {first, first};
     }
 
     // Batched lookups: out[i] is what find(keys[i]) (floor, ceiling)
@@ -306,8 +582,8 @@ class tree {
     // tarn_lookup (tarn_lookup_le, tarn_lookup_ge) returns for keys[i], as a
     // record. Interleaved when head is a primary set up as this type sets up
     // its own (the offsets of Node and Key, the key's size, Order's
-    // comparator), else one call per key. This is how C programs batch: a small C++ file
-    // that names their record type here.
+    // comparator), else one call per key. This is how C programs batch: a
+    // small C++ file that names their record type here.
     static void find(const tarn_head &head, const key_type *keys, std::size_t count,
                      Record **out) noexcept {
         batch<detail::find_row>(head, keys, count, out, tarn_lookup);
@@ -321,26 +597,31 @@ class tree {
         batch<detail::ceiling_row>(head, keys, count, out, tarn_lookup_ge);
     }
 
-    // The nearest record strictly above or below key.
-    Record *next_after(const key_type &key) const noexcept {
-        return record_of(tarn_get_next_node_from_key(&head_, &key));
-    }
-    Record *prev_before(const key_type &key) const noexcept {
-        return record_of(tarn_get_previous_node_from_key(&head_, &key));
-    }
-    Record *first() const noexcept { return record_of(tarn_get_first_node(&head_, nullptr)); }
+    // ---- Iteration ------------------------------------------------------
+    // Iterators step through links alone, inline, in either direction: the
+    // tree must not change while one is in use, but for erase(it), which
+    // gives the next. To change the tree during a pass that lets go of it,
+    // use scan() and yield().
 
-    // Forward iteration in key order. Each step follows links only, inline,
-    // so the tree must not change while an iterator is in use: erasing the
-    // record an iterator stands on ends that iteration early. To change the
-    // tree during a pass, use scan() and yield().
-    iterator begin() const noexcept { return iterator(tarn_get_first_node(&head_, nullptr)); }
-    iterator end() const noexcept { return iterator(); }
+    iterator begin() const noexcept {
+        return at(head_.root ? detail::outermost<side::left>(head_.root) : nullptr);
+    }
+    iterator end() const noexcept { return at(nullptr); }
+    iterator cbegin() const noexcept { return begin(); }
+    iterator cend() const noexcept { return end(); }
+    reverse_iterator rbegin() const noexcept { return reverse_iterator(end()); }
+    reverse_iterator rend() const noexcept { return reverse_iterator(begin()); }
+    // The iterator at a linked record, in O(1). It knows no tree, so it
+    // cannot step back from the end it may reach.
+    static iterator iterator_to(Record &record) noexcept {
+        return iterator(node_of(record), nullptr);
+    }
 
     // The records with low <= key <= high, in key order (empty when low lies
-    // above high). The view keeps copies of both bounds.
+    // above high), as a pair of iterators.
     range_view range(const key_type &low, const key_type &high) const noexcept {
-        return range_view(head_, low, high);
+        if (!head_.root || bind(&low)(&high) == TARN_CMP_LESS) return range_view(end(), end());
+        return range_view(lower_bound(low), upper_bound(high));
     }
 
     // Scans that may let go of the tree between steps, see cursor below.
@@ -349,26 +630,87 @@ class tree {
         return range_cursor(head_, low, high);
     }
 
-    // The descriptor, for the C calls this interface leaves out.
-    tarn_head *head() noexcept { return &head_; }
+    // The descriptor, for the C calls this interface leaves out. A change
+    // through it is seen by the tree from the next call on, but not through
+    // a pointer kept from an earlier call: the tree remembers its last record
+    // between its own changes and forgets it here.
+    tarn_head *head() noexcept { return last_ = nullptr, &head_; }
     const tarn_head *head() const noexcept { return &head_; }
 
   private:
-    // The library's order bound to a probe: a node's key address to a code.
-    struct compare_order {
-        const void *probe;
-        std::uint32_t operator()(const void *key) const noexcept {
-            return Order::compare(key, probe);
-        }
-    };
-    static auto order_for(const void *probe) noexcept {
-        if constexpr (std::is_same_v<Order, bytewise>)
-            return detail::bytewise_order<sizeof(key_type)>(probe);
-        else
-            return compare_order{probe};
+    static constexpr std::uintptr_t delta() noexcept {
+        return std::uintptr_t(detail::offset_of<Key>() - detail::offset_of<Node>());
     }
-    static std::uint32_t node_code(tarn_node *node, const void *probe) noexcept {
-        return order_for(probe)(&(record_at(node)->*Key));
+    static auto bind(const void *probe) noexcept {
+        return detail::bound_order<Order, key_type>(probe);
+    }
+    static const void *key_address(const Record &record) noexcept { return &(record.*Key); }
+    static const void *key_of(const tarn_node *node) noexcept {
+        return detail::key_at(node, delta());
+    }
+    static Record *record_at(tarn_node *node) noexcept {
+        return reinterpret_cast<Record *>(reinterpret_cast<unsigned char *>(node) -
+                                          detail::offset_of<Node>());
+    }
+    iterator at(tarn_node *node) const noexcept { return iterator(node, &head_); }
+
+    // Row's answer for key, by the way the rule gives the tree's own
+    // descriptor, as the C call's.
+    template <const detail::code_row &Row>
+    tarn_node *search(const key_type &key) const noexcept {
+        if (!head_.root) return nullptr;
+        const auto order = bind(&key);
+        return detail::with_way<Row, decltype(order)>(
+            detail::ordered_by_own_configuration(head_), head_.count, [&](auto way) {
+                return detail::answer_of(
+                    detail::descend<decltype(way)>(head_.root, delta(), order));
+            });
+    }
+    template <side S>
+    tarn_node *beyond(const key_type &key) const noexcept {
+        return head_.root ? detail::strictly_beyond<S>(head_.root, delta(), bind(&key)) : nullptr;
+    }
+
+    // The last record, remembered between changes made here: appends by
+    // hint then cost no walk down the right spine.
+    tarn_node *last_node() const noexcept {
+        if (!last_ && head_.root) last_ = detail::outermost<side::right>(head_.root);
+        return last_;
+    }
+
+    // Every change here goes through link and unlink, which keep last_.
+    tarn_node *link(Record &record, tarn_node *parent, side s) noexcept {
+        tarn_node *node = node_of(record);
+        *node = tarn_node{};
+        if (!parent || (s == side::right && parent == last_)) last_ = node;
+        detail::link_at(head_, node, parent, s);
+        return node;
+    }
+    tarn_node *link_by_key(Record &record) noexcept {
+        if (!head_.root) return link(record, nullptr, side::left), nullptr;
+        const detail::insertion_point point =
+            detail::find_insertion_point(head_, delta(), bind(key_address(record)));
+        if (point.blocked) return point.blocked;
+        link(record, point.parent, point.at);
+        return nullptr;
+    }
+    void unlink(tarn_node *node) noexcept {
+        if (node == last_) last_ = detail::step<side::left>(node);
+        detail::unlink(head_, node);
+    }
+
+    static void expect_unlinked(const Record &record, const char *call) noexcept {
+        TARN_EXPECT(!is_linked(record), call, "the record is already linked");
+        static_cast<void>(record), static_cast<void>(call);
+    }
+    // A linked node leads up to this tree's root. O(log n), without NDEBUG.
+    void expect_member(const tarn_node *node, const char *call) const noexcept {
+#ifndef NDEBUG
+        const tarn_node *top = node;
+        for (unsigned depth = 0; top->parent && depth < 100; depth++) top = top->parent;
+        TARN_EXPECT(top == head_.root, call, "the record is linked in another tree");
+#endif
+        static_cast<void>(node), static_cast<void>(call);
     }
 
     // Descents of a batch in flight at once: enough for a level's cache
@@ -376,7 +718,7 @@ class tree {
     // that fits in the caches has no wait to overlap: its batches descend
     // one key after another, inline. Both by measurement
     // (bench/results/batch.md).
-    static constexpr std::size_t kBatchGroup = 32;
+    static constexpr std::size_t batch_group = 32;
 
     // A descriptor set up otherwise than this type sets up its own may
     // search a tree under another order: one call per key. Otherwise each
@@ -398,25 +740,19 @@ class tree {
             for (std::size_t i = 0; i < count; i++) out[i] = nullptr;
             return;
         }
-        const auto delta = std::uintptr_t(detail::offset_of<Key>() - detail::offset_of<Node>());
-        using order_type = decltype(order_for(keys));
-        detail::with_way<Row, order_type>(true, h->count, [&](auto way) {
+        using bound = decltype(bind(keys));
+        detail::with_way<Row, bound>(true, h->count, [&](auto way) {
             using way_type = decltype(way);
             if (h->count <= detail::tree_in_cache) {
                 for (std::size_t i = 0; i < count; i++)
                     out[i] = record_of(detail::answer_of(
-                        detail::descend<way_type>(h->root, delta, order_for(&keys[i]))));
+                        detail::descend<way_type>(h->root, delta(), bind(&keys[i]))));
                 return;
             }
-            detail::descend_interleaved<way_type, kBatchGroup>(
-                h->root, delta, count, [keys](std::size_t i) { return order_for(&keys[i]); },
+            detail::descend_interleaved<way_type, batch_group>(
+                h->root, delta(), count, [keys](std::size_t i) { return bind(&keys[i]); },
                 [out](std::size_t i, tarn_node *n) { out[i] = record_of(n); });
         });
-    }
-
-    static Record *record_at(tarn_node *node) noexcept {
-        return reinterpret_cast<Record *>(reinterpret_cast<unsigned char *>(node) -
-                                          detail::offset_of<Node>());
     }
 
     void configure() noexcept {
@@ -424,105 +760,91 @@ class tree {
         tarn_init_new(&head_, detail::offset_of<Node>(), sizeof(key_type), detail::offset_of<Key>(),
                       detail::compare_of<Order>(), nullptr);
     }
+    void forget() noexcept { head_.root = nullptr, last_ = nullptr, configure(); }
 
     tarn_head head_{};
+    mutable tarn_node *last_ = nullptr; // NULL: not known
 };
 
-// A forward iterator holding one node; Step finds the node after it.
-template <class Record, tarn_node Record::*Node, auto Key, class Order>
-template <class Step>
-class tree<Record, Node, Key, Order>::node_iterator : private Step {
+// A bidirectional iterator: a node, and the descriptor for stepping back
+// from the end. Steps follow links only.
+template <class Record, auto Node, auto Key, class Order>
+class tree<Record, Node, Key, Order>::iterator {
   public:
-    using iterator_category = std::forward_iterator_tag;
+    using iterator_category = std::bidirectional_iterator_tag;
+    using iterator_concept = std::bidirectional_iterator_tag;
     using value_type = Record;
     using difference_type = std::ptrdiff_t;
     using pointer = Record *;
     using reference = Record &;
 
-    node_iterator() noexcept = default;
-    explicit node_iterator(tarn_node *node, Step step = {}) noexcept : Step(step), node_(node) {}
+    iterator() noexcept = default;
 
-    Record &operator*() const noexcept { return *record_at(node_); }
-    Record *operator->() const noexcept { return record_at(node_); }
-    node_iterator &operator++() noexcept {
-        node_ = Step::operator()(node_);
+    Record &operator*() const noexcept {
+        TARN_EXPECT(node_, "tarn::tree::iterator", "dereference of end()");
+        return *record_at(node_);
+    }
+    Record *operator->() const noexcept { return &**this; }
+    iterator &operator++() noexcept {
+        TARN_EXPECT(node_, "tarn::tree::iterator", "step past the end");
+        node_ = detail::step<side::right>(node_);
         return *this;
     }
-    node_iterator operator++(int) noexcept {
-        node_iterator before = *this;
+    iterator &operator--() noexcept {
+        TARN_EXPECT(node_ || head_, "tarn::tree::iterator",
+                    "step back from an end that knows no tree (reached from iterator_to)");
+        if (node_)
+            node_ = detail::step<side::left>(node_);
+        else if (head_->root)
+            node_ = detail::outermost<side::right>(head_->root);
+        TARN_EXPECT(node_, "tarn::tree::iterator", "step before the first record");
+        return *this;
+    }
+    iterator operator++(int) noexcept {
+        iterator before = *this;
         ++*this;
         return before;
     }
-    bool operator==(const node_iterator &other) const noexcept { return node_ == other.node_; }
-    bool operator!=(const node_iterator &other) const noexcept { return node_ != other.node_; }
-
-    tarn_node *node() const noexcept { return node_; }
+    iterator operator--(int) noexcept {
+        iterator before = *this;
+        --*this;
+        return before;
+    }
+    friend bool operator==(const iterator &a, const iterator &b) noexcept {
+        return a.node_ == b.node_;
+    }
+    friend bool operator!=(const iterator &a, const iterator &b) noexcept {
+        return a.node_ != b.node_;
+    }
 
   private:
+    friend class tree;
+    iterator(tarn_node *node, const tarn_head *head) noexcept : node_(node), head_(head) {}
     tarn_node *node_ = nullptr;
+    const tarn_head *head_ = nullptr;
 };
 
-// tarn_get_next_node on a holding cursor: follows links, never reads the
-// descriptor.
-template <class Record, tarn_node Record::*Node, auto Key, class Order>
-struct tree<Record, Node, Key, Order>::link_step {
-    tarn_node *operator()(tarn_node *node) const noexcept {
-        return detail::step<detail::side::right>(node);
-    }
-};
-
-namespace detail {
-
-// A key copied into storage aligned for its type, handed to C calls by
-// address.
-template <class Key>
-struct key_copy {
-    alignas(Key) unsigned char bytes[sizeof(Key)];
-    explicit key_copy(const Key &key) noexcept { std::memcpy(bytes, &key, sizeof(Key)); }
-    const void *get() const noexcept { return bytes; }
-};
-
-} // namespace detail
-
-template <class Record, tarn_node Record::*Node, auto Key, class Order>
+// A range of the tree as two iterators, which stay valid after the view is
+// gone, as long as the tree does not change.
+template <class Record, auto Node, auto Key, class Order>
 class tree<Record, Node, Key, Order>::range_view {
-    // tarn_get_next_node_in_range on a holding cursor: the successor while
-    // it is not above high. A view starts at the first record not below low
-    // and only climbs, so the C step's check against low, which cannot fail
-    // under an order that is consistent, is left out.
-    struct bound_step {
-        const range_view *view = nullptr;
-        tarn_node *operator()(tarn_node *node) const noexcept {
-            tarn_node *next = detail::step<detail::side::right>(node);
-            if (!next) return nullptr;
-            std::uint32_t r = node_code(next, view->high_.get());
-            return r == TARN_CMP_EQUAL || r == TARN_CMP_LESS ? next : nullptr;
-        }
-    };
-
   public:
-    using iterator = node_iterator<bound_step>;
-
-    range_view(const tarn_head &head, const key_type &low, const key_type &high) noexcept
-        : head_(&head), low_(low), high_(high) {}
-
-    iterator begin() const noexcept {
-        return iterator(tarn_get_first_node_in_range(head_, low_.get(), high_.get(), nullptr),
-                        bound_step{this});
-    }
-    iterator end() const noexcept { return iterator(nullptr, bound_step{this}); }
-    bool empty() const noexcept { return begin() == end(); }
+    range_view(iterator first, iterator last) noexcept : first_(first), last_(last) {}
+    iterator begin() const noexcept { return first_; }
+    iterator end() const noexcept { return last_; }
+    reverse_iterator rbegin() const noexcept { return reverse_iterator(last_); }
+    reverse_iterator rend() const noexcept { return reverse_iterator(first_); }
+    bool empty() const noexcept { return first_ == last_; }
 
   private:
-    const tarn_head *head_;
-    detail::key_copy<key_type> low_, high_;
+    iterator first_, last_;
 };
 
 // A cursor over the whole tree that can let go of it. yield() saves the
-// current key and drops the node; the tree may then change in any way, and
-// the next step finds the first key above the saved one among the records
-// linked by then. Without a yield the tree must not change while the scan
-// stands on a record.
+// current key and drops the record; the tree may then change in any way,
+// and the next step finds the first key above the saved one among the
+// records linked by then. Without a yield the tree must not change while
+// the scan stands on a record.
 //
 //     auto s = timers.scan();
 //     for (timer *t = s.first(); t; t = s.next()) {
@@ -531,70 +853,103 @@ class tree<Record, Node, Key, Order>::range_view {
 //         timers.erase(*t);   // the tree may change now
 //     }
 //
-// As with the C cursor, the end is not remembered: after a step returns
-// nullptr the next step searches again from the last saved key, so stop at
-// the first nullptr (or start over with first() or seek()). The cursor
-// starts zeroed, so its saved key is all zero bytes until a yield or seek().
-template <class Record, tarn_node Record::*Node, auto Key, class Order>
+// A scan starts at the first record (next()) or the last (prev()) unless
+// first() or seek() placed it. As with the C cursor, the end is not
+// remembered: after a step returns nullptr the next step searches again
+// from the last saved key, so stop at the first nullptr (or start over with
+// first() or seek()).
+template <class Record, auto Node, auto Key, class Order>
 class tree<Record, Node, Key, Order>::cursor {
   public:
     explicit cursor(const tarn_head &head) noexcept : head_(&head) {}
 
     // Stands on the smallest record; nullptr (and detached) when empty.
     Record *first() noexcept {
+        placed_ = true;
         tarn_init_iterator(head_, &cursor_);
         return record_of(tarn_get_first_node(head_, &cursor_.current));
     }
     // Detaches at key: next() then gives the first record above key and
     // prev() the last below it; a record whose key is key is skipped.
     void seek(const key_type &key) noexcept {
+        placed_ = true;
         tarn_init_iterator(head_, &cursor_);
         std::memcpy(cursor_.saved_key, &key, sizeof(key_type));
     }
-    Record *next() noexcept { return record_of(tarn_get_next_node(head_, &cursor_)); }
-    Record *prev() noexcept { return record_of(tarn_get_previous_node(head_, &cursor_)); }
+    Record *next() noexcept {
+        if (!placed_) return first();
+        return record_of(tarn_get_next_node(head_, &cursor_));
+    }
+    Record *prev() noexcept {
+        if (!placed_)
+            return place(head_->root ? detail::outermost<side::right>(head_->root) : nullptr);
+        return record_of(tarn_get_previous_node(head_, &cursor_));
+    }
     void yield() noexcept { tarn_pre_sched_yield(head_, &cursor_); }
 
     // The record stood on; nullptr after a yield or at the end.
     Record *current() const noexcept { return record_of(cursor_.current); }
-    // The C cursor, for the C calls (e.g. tarn_get_previous_node).
-    tarn_iterator &raw() noexcept { return cursor_; }
+    // The C cursor, for the C calls.
+    tarn_iterator &raw() noexcept { return placed_ = true, cursor_; }
 
   private:
+    Record *place(tarn_node *node) noexcept {
+        placed_ = true;
+        cursor_.current = node;
+        return record_of(node);
+    }
     const tarn_head *head_;
     tarn_iterator cursor_{};
+    bool placed_ = false;
 };
 
 // A scan over low <= key <= high, which may yield as cursor does. It ends at
-// the first record past high; one placed below low (by seek()) ends it too.
-template <class Record, tarn_node Record::*Node, auto Key, class Order>
+// the first record past either bound; one placed outside them (by seek())
+// ends it too. Unplaced, it starts at the first record in range (next()) or
+// the last (prev()).
+template <class Record, auto Node, auto Key, class Order>
 class tree<Record, Node, Key, Order>::range_cursor {
   public:
     range_cursor(const tarn_head &head, const key_type &low, const key_type &high) noexcept
         : head_(&head), low_(low), high_(high) {}
 
     Record *first() noexcept {
+        placed_ = true;
         tarn_init_iterator(head_, &cursor_);
         return record_of(
             tarn_get_first_node_in_range(head_, low_.get(), high_.get(), &cursor_.current));
     }
     void seek(const key_type &key) noexcept {
+        placed_ = true;
         tarn_init_iterator(head_, &cursor_);
         std::memcpy(cursor_.saved_key, &key, sizeof(key_type));
     }
     Record *next() noexcept {
+        if (!placed_) return first();
         return record_of(tarn_get_next_node_in_range(head_, low_.get(), high_.get(), &cursor_));
+    }
+    // The step before: the previous record, kept when it lies within the
+    // bounds; the cursor stores what it returns, nullptr included.
+    Record *prev() noexcept {
+        tarn_node *node =
+            placed_ ? tarn_get_previous_node(head_, &cursor_) : tarn_lookup_le(head_, high_.get());
+        placed_ = true;
+        if (node && (bind(low_.get())(key_of(node)) == TARN_CMP_LESS ||
+                     bind(high_.get())(key_of(node)) == TARN_CMP_GREATER))
+            node = nullptr;
+        return record_of(cursor_.current = node);
     }
     void yield() noexcept { tarn_pre_sched_yield(head_, &cursor_); }
 
     Record *current() const noexcept { return record_of(cursor_.current); }
-    // The C cursor, for the C calls (e.g. tarn_get_previous_node).
-    tarn_iterator &raw() noexcept { return cursor_; }
+    // The C cursor, for the C calls.
+    tarn_iterator &raw() noexcept { return placed_ = true, cursor_; }
 
   private:
     const tarn_head *head_;
     detail::key_copy<key_type> low_, high_;
     tarn_iterator cursor_{};
+    bool placed_ = false;
 };
 
 } // namespace tarn

@@ -29,8 +29,8 @@ constexpr uint64_t kChangesEach = 25000; // bounds the run when readers get no p
 
 struct Shared {
     std::shared_mutex mutex;
+    Rec recs[kKeys] = {}; // outlive the tree, which unlinks them
     Tree tree;
-    Rec recs[kKeys] = {};
     uint64_t changed_at[kKeys] = {}; // by key: the change count its last change made
     uint64_t changes = 0;
     std::atomic<uint32_t> scanning{kThreads};

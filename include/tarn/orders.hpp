@@ -82,6 +82,28 @@ struct word128_order {
     }
 };
 
+// Integers (and enumerations) as the host stores them: one unsigned word,
+// signed ones with the sign bit flipped, which orders them as the unsigned
+// words order. The numeric order of tarn.hpp's integral keys.
+template <class Int>
+struct native_word_order {
+    using word_type = std::make_unsigned_t<Int>;
+    static constexpr word_type flip = std::is_signed_v<Int> ? word_type(word_type(1)
+                                                                        << (8 * sizeof(Int) - 1))
+                                                            : word_type(0);
+    word_type probe;
+    native_word_order() = default;
+    explicit native_word_order(const void *p) noexcept : probe(load(p)) {}
+    static word_type load(const void *key) noexcept {
+        word_type word;
+        std::memcpy(&word, key, sizeof word);
+        return word_type(word ^ flip);
+    }
+    std::uint32_t operator()(const void *tree_key) const noexcept {
+        return code_of_words(load(tree_key), probe);
+    }
+};
+
 struct memcmp_order {
     const void *probe;
     std::size_t length;

@@ -89,22 +89,34 @@ inline void link_at(tarn_head &head, tarn_node *node, tarn_node *parent, side s)
     if constexpr (Hook::active) refresh_upwards<Hook>(node, top);
 }
 
+// Where insertion's descent under order ends in head's tree (not empty),
+// by with_way's way: the node whose key blocks a new one with that key, or
+// the free link the new node takes.
+struct insertion_point {
+    tarn_node *blocked, *parent;
+    side at;
+};
+template <class Order>
+inline insertion_point find_insertion_point(const tarn_head &head, std::uintptr_t delta,
+                                            const Order &order) noexcept {
+    insertion_point point;
+    with_way<insert_row, Order>(true, head.count, [&](auto way) {
+        descent d = descend<decltype(way), 1>(head.root, delta, order);
+        point = {d.stop, d.end, d.free};
+    });
+    return point;
+}
+
 // Links node, whose five fields are zero and whose key is in place, where
-// insertion's descent under order ends in head's tree (not empty); the way
-// is with_way's. head is a primary, whose own root and count change. Gives
-// NULL, or the node whose key blocks the new one, leaving the tree as it
-// was.
+// insertion's descent under order ends in head's tree (not empty). head is a
+// primary, whose own root and count change. Gives NULL, or the node whose
+// key blocks the new one, leaving the tree as it was.
 template <class Hook = no_hook, class Order>
 inline tarn_node *insert_below_root(tarn_head &head, tarn_node *node, std::uintptr_t delta,
                                     const Order &order) noexcept {
-    tarn_node *blocked, *parent;
-    side free;
-    with_way<insert_row, Order>(true, head.count, [&](auto way) {
-        descent d = descend<decltype(way), 1>(head.root, delta, order);
-        blocked = d.stop, parent = d.end, free = d.free;
-    });
-    if (blocked) return blocked;
-    link_at<Hook>(head, node, parent, free);
+    const insertion_point point = find_insertion_point(head, delta, order);
+    if (point.blocked) return point.blocked;
+    link_at<Hook>(head, node, point.parent, point.at);
     return nullptr;
 }
 
