@@ -235,7 +235,7 @@ class TarnHpp final : public TarnRecords<Key, true> {
     using Base::records_, Base::lookups_, Base::floors_, Base::low_, Base::high_, Base::removals_;
     using typename Base::Record;
     using typename Base::Stored;
-    tarn::tree<Record, &Record::link, &Record::key> tree_;
+    tarn::tree<Record, &Record::link, &Record::key, tarn::bytewise> tree_;
 
   public:
     std::string name() const override { return "tarn hpp"; }
