@@ -18,6 +18,9 @@
 #include "tarn.h"
 #include "tree_check.hpp"
 
+void container_reset(uint8_t flavor);
+void container_op(const uint8_t *op, size_t index);
+
 namespace {
 
 // ---- Records, keys and orders ----------------------------------------------
@@ -587,14 +590,21 @@ void descriptor_op(const Op &) {
     replicate();
 }
 
-// What each opcode (mod 32) does: the weights of the mix.
+// tarn.hpp's container, in fuzz/container.cpp.
+void tree_op(const Op &o) {
+    const uint8_t op[4] = {uint8_t(g_op), o.sel, o.x, o.y};
+    ::container_op(op, g_op);
+}
+
+// What each opcode (mod 40) does: the weights of the mix.
 using Handler = void (*)(const Op &);
-constexpr Handler kSchedule[32] = {
+constexpr Handler kSchedule[40] = {
     insert_op,     insert_op,     insert_op,       insert_op,       insert_op, insert_op, insert_op,
     insert_op,     remove_op,     remove_op,       delete_probe_op, query_op,  query_op,  query_op,
     cursor_op,     cursor_op,     cursor_op,       cursor_op,       cursor_op, cursor_op, cursor_op,
     cursor_op,     cursor_op,     walk_op,         walk_op,         query_op,  query_op,  cursor_op,
-    descriptor_op, descriptor_op, delete_probe_op, remove_op,
+    descriptor_op, descriptor_op, delete_probe_op, remove_op,       tree_op,   tree_op,   tree_op,
+    tree_op,       tree_op,       tree_op,         tree_op,         tree_op,
 };
 
 void run(const uint8_t *data, size_t size) {
@@ -615,11 +625,12 @@ void run(const uint8_t *data, size_t size) {
     descriptor_op({0, 0, 0});
     check_tree();
     for (Cursor &c : g_cursors) std::memset(&c, 0, sizeof c);
+    container_reset(config[1]);
     for (size_t at = 2; at < size; at += 4) {
         g_op++;
         uint8_t op[4] = {};
         std::memcpy(op, data + at, std::min<size_t>(4, size - at));
-        kSchedule[op[0] % 32]({op[1], op[2], op[3]});
+        kSchedule[op[0] % 40]({op[1], op[2], op[3]});
     }
 }
 

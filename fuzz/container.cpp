@@ -1,0 +1,371 @@
+// The differential harness's part for tarn.hpp's container: every change
+// and question of tarn::tree, under its three kinds of order (a number, 16
+// bytes compared byte-wise, a struct by a "less" function), against a model
+// of which record holds which value. The whole tree is checked after every
+// change, and the C calls on head() must answer as the members do.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "tarn.hpp"
+#include "tree_check.hpp"
+
+void container_reset(uint8_t flavor);
+void container_op(const uint8_t *op, size_t index);
+
+namespace {
+
+struct pair_key {
+    uint16_t group, id;
+};
+bool pair_less(const pair_key &a, const pair_key &b) {
+    return a.group != b.group ? a.group < b.group : a.id < b.id;
+}
+
+// Each record holds its value in the three key forms, which all order as
+// the value does.
+struct Item {
+    tarn::hook link;
+    uint32_t number;
+    uint8_t bytes[16];
+    pair_key pair;
+    uint8_t value; // the model: the key's value
+    bool linked;   // and whether the tree holds the record
+};
+constexpr size_t kItems = 48, kValues = 96; // values collide often
+
+Item g_items[kItems];
+size_t g_index;       // of the operation, for messages
+const char *g_member; // the member under test
+#define MEMBER(name) (g_member = name)
+#define EXPECT(cond) ((cond) ? void(0) : fail(#cond, __LINE__))
+
+[[noreturn]] void fail(const char *what, int line) {
+    std::fprintf(stderr,
+                 "tarn_fuzz: tarn::tree::%s: expected %s (container line %d, operation %zu)\n",
+                 g_member, what, line, g_index);
+    std::abort();
+}
+
+void set_key(Item &item, uint8_t v) {
+    item.value = v, item.number = uint32_t(v) << 24 | 0x123456; // bytes would misorder these
+    std::fill(std::begin(item.bytes), std::end(item.bytes), uint8_t(0xC3));
+    item.bytes[0] = uint8_t(v >> 4), item.bytes[15] = uint8_t(v & 15);
+    item.pair = {uint16_t(v >> 3), uint16_t(v & 7)};
+}
+Item *item_of(const tarn_node *n) { return const_cast<Item *>(reinterpret_cast<const Item *>(n)); }
+bool before(const tarn_node *a, const tarn_node *b) {
+    return item_of(a)->value < item_of(b)->value;
+}
+
+using Numbers = tarn::tree<Item, &Item::link, &Item::number>;
+using Bytes = tarn::tree<Item, &Item::link, &Item::bytes>;
+using Pairs = tarn::tree<Item, &Item::link, &Item::pair, tarn::order_by<pair_key, pair_less>>;
+
+template <class Tree>
+struct Suite {
+    using Key = typename Tree::key_type;
+    Tree tree;
+    tarn_tests::TreeCheck check;
+
+    static const Key &key(const Item &item) {
+        if constexpr (std::is_same_v<Tree, Numbers>)
+            return item.number;
+        else if constexpr (std::is_same_v<Tree, Bytes>)
+            return item.bytes;
+        else
+            return item.pair;
+    }
+    struct Probe { // a key by value, arrays included
+        Key key;
+        const void *key_address() const { return &key; }
+    };
+    static Probe probe(uint8_t v) {
+        Item item;
+        set_key(item, v);
+        Probe p;
+        std::memcpy(&p.key, &key(item), sizeof p.key);
+        return p;
+    }
+
+    // The model's records, in value order.
+    std::vector<Item *> linked() const {
+        std::vector<Item *> out;
+        for (Item &item : g_items)
+            if (item.linked) out.push_back(&item);
+        std::sort(out.begin(), out.end(), [](Item *a, Item *b) { return a->value < b->value; });
+        return out;
+    }
+    Item *holding(uint8_t v) const {
+        for (Item &item : g_items)
+            if (item.linked && item.value == v) return &item;
+        return nullptr;
+    }
+    // The first record of the model at or above v (or above, strictly).
+    Item *from(uint8_t v, bool strictly) const {
+        for (Item *item : linked())
+            if (item->value > v || (!strictly && item->value == v)) return item;
+        return nullptr;
+    }
+    Item *below(uint8_t v, bool strictly) const {
+        std::vector<Item *> in = linked();
+        for (auto it = in.rbegin(); it != in.rend(); ++it)
+            if ((*it)->value < v || (!strictly && (*it)->value == v)) return *it;
+        return nullptr;
+    }
+    Item *at(typename Tree::iterator it) const { return it == tree.end() ? nullptr : &*it; }
+
+    // After every change: the whole tree, and the model's records linked.
+    void checked() {
+        MEMBER("(whole tree)");
+        EXPECT(!check(*std::as_const(tree).head(), before));
+        std::vector<Item *> in = linked();
+        EXPECT(check.walk[TARN_WALK_INORDER].size() == in.size() && tree.size() == in.size());
+        for (size_t i = 0; i < in.size(); i++)
+            EXPECT(item_of(check.walk[TARN_WALK_INORDER][i]) == in[i]);
+        for (Item &item : g_items) EXPECT(Tree::is_linked(item) == item.linked);
+    }
+
+    Item *unlinked(uint8_t pick) {
+        for (size_t i = 0; i < kItems; i++)
+            if (Item &item = g_items[(pick + i) % kItems]; !item.linked) return &item;
+        return nullptr;
+    }
+    Item *any_linked(uint8_t pick) {
+        std::vector<Item *> in = linked();
+        return in.empty() ? nullptr : in[pick % in.size()];
+    }
+    typename Tree::iterator hint(uint8_t v, uint8_t how) {
+        if (how & 1) return tree.lower_bound(probe(v).key); // the right one, or the blocker
+        Item *item = any_linked(how >> 1);
+        return how & 2 || !item ? tree.end() : Tree::iterator_to(*item);
+    }
+
+    // Inserts of every kind: plain, hinted (right and wrong hints) and by
+    // check then commit. Each gives the record, or the one holding its value.
+    void insert(uint8_t how, uint8_t pick, uint8_t v) {
+        Item *item = unlinked(pick);
+        if (!item) return;
+        set_key(*item, v);
+        Item *holder = holding(v), *got;
+        if (how % 3 == 0) {
+            MEMBER("insert");
+            got = tree.insert(*item) ? item : holder;
+        } else if (how % 3 == 1) {
+            MEMBER("insert(hint)");
+            got = at(tree.insert(hint(v, how / 3), *item));
+        } else {
+            MEMBER("insert_check");
+            typename Tree::insert_commit_data data;
+            auto [it, fresh] = tree.insert_check(probe(v).key, data);
+            EXPECT(fresh == !holder && at(it) == holder);
+            MEMBER("insert_commit");
+            got = fresh ? at(tree.insert_commit(*item, data)) : holder;
+        }
+        EXPECT(got == (holder ? holder : item));
+        item->linked = !holder;
+        checked();
+    }
+
+    // A linked record's key changed: in place, moved, or refused.
+    void reposition(uint8_t pick, uint8_t step) {
+        Item *item = any_linked(pick);
+        if (!item) return;
+        uint8_t v = step & 0x80 ? uint8_t(step % kValues)
+                                : uint8_t((item->value + step % 7 + kValues - 3) % kValues);
+        bool taken = holding(v) && holding(v) != item;
+        set_key(*item, v);
+        MEMBER("reposition");
+        EXPECT(tree.reposition(*item) == !taken);
+        item->linked = !taken;
+        checked();
+    }
+
+    void erase(uint8_t how, uint8_t pick, uint8_t v) {
+        std::vector<Item *> in = linked();
+        if (in.empty()) return;
+        size_t first = pick % in.size(), last = std::min(in.size(), first + v % 4);
+        auto it = Tree::iterator_to(*in[first]);
+        switch (how % 4) {
+        case 0:
+            MEMBER("erase(iterator)");
+            EXPECT(at(tree.erase(it)) == (first + 1 < in.size() ? in[first + 1] : nullptr));
+            in[first]->linked = false;
+            break;
+        case 1: {
+            MEMBER("erase(first, last)");
+            auto end = last < in.size() ? Tree::iterator_to(*in[last]) : tree.end();
+            EXPECT(at(tree.erase(it, end)) == (last < in.size() ? in[last] : nullptr));
+            for (size_t i = first; i < last; i++) in[i]->linked = false;
+            break;
+        }
+        case 2: {
+            MEMBER("erase(key)");
+            Item *holder = holding(uint8_t(v % kValues));
+            EXPECT(tree.erase(probe(uint8_t(v % kValues)).key) == (holder ? 1u : 0u));
+            if (holder) holder->linked = false;
+            break;
+        }
+        default:
+            MEMBER("erase(record)");
+            tree.erase(*in[first]);
+            tree.erase(*in[first]); // unlinked now: nothing
+            in[first]->linked = false;
+        }
+        checked();
+    }
+
+    // A sorted build from a fresh set of records, or a refusal when two of
+    // them are out of order (or equal).
+    void assign_sorted(uint8_t seed, uint8_t disorder) {
+        MEMBER("clear");
+        tree.clear();
+        for (Item &item : g_items) item.linked = false;
+        std::vector<Item *> records;
+        for (size_t i = 0; i < kItems && records.size() < seed % 40; i++)
+            if ((seed * 7 + i * 13) % 5 < 3)
+                set_key(g_items[i], uint8_t(i * 2)), records.push_back(&g_items[i]);
+        bool ascending = disorder % 4 || records.size() < 2;
+        if (!ascending) {
+            size_t at = disorder / 8 % (records.size() - 1);
+            disorder & 4 ? set_key(*records[at + 1], records[at]->value)
+                         : std::swap(records[at], records[at + 1]);
+        }
+        MEMBER("assign_sorted");
+        EXPECT(tree.assign_sorted(records.begin(), records.end()) == ascending);
+        for (Item *item : records) item->linked = ascending;
+        checked();
+    }
+
+    // Every question about one value, each member against the model and
+    // against its C call on head().
+    void query(uint8_t v, uint8_t pick) {
+        const Probe p = probe(v);
+        const Key &k = p.key;
+        const tarn_head *h = std::as_const(tree).head();
+        MEMBER("find");
+        EXPECT(tree.find(k) == holding(v) && tree.contains(k) == !!holding(v));
+        EXPECT(tree.find(k) == Tree::record_of(tarn_lookup(h, &k)));
+        MEMBER("floor");
+        EXPECT(tree.floor(k) == below(v, false) &&
+               tree.floor(k) == Tree::record_of(tarn_lookup_le(h, &k)));
+        MEMBER("ceiling");
+        EXPECT(tree.ceiling(k) == from(v, false) &&
+               tree.ceiling(k) == Tree::record_of(tarn_lookup_ge(h, &k)));
+        MEMBER("next_after");
+        EXPECT(tree.next_after(k) == from(v, true) &&
+               tree.next_after(k) == Tree::record_of(tarn_get_next_node_from_key(h, &k)));
+        MEMBER("prev_before");
+        EXPECT(tree.prev_before(k) == below(v, true) &&
+               tree.prev_before(k) == Tree::record_of(tarn_get_previous_node_from_key(h, &k)));
+        MEMBER("lower_bound, upper_bound, equal_range");
+        auto [first, last] = tree.equal_range(k);
+        EXPECT(at(tree.lower_bound(k)) == from(v, false) &&
+               at(tree.upper_bound(k)) == from(v, true));
+        EXPECT(at(first) == (holding(v) ? holding(v) : from(v, true)) && at(last) == from(v, true));
+        MEMBER("first, last");
+        std::vector<Item *> in = linked();
+        EXPECT(tree.first() == (in.empty() ? nullptr : in.front()) &&
+               tree.last() == (in.empty() ? nullptr : in.back()));
+        // Batches of a few probes, as the single calls.
+        Key keys[5];
+        Item *out[5];
+        for (size_t i = 0; i < 5; i++)
+            std::memcpy(&keys[i], probe(uint8_t((v + i * pick) % kValues)).key_address(),
+                        sizeof(Key));
+        MEMBER("batched find, floor, ceiling");
+        tree.find(keys, 5, out);
+        for (size_t i = 0; i < 5; i++) EXPECT(out[i] == tree.find(keys[i]));
+        tree.floor(keys, 5, out);
+        for (size_t i = 0; i < 5; i++) EXPECT(out[i] == tree.floor(keys[i]));
+        tree.ceiling(keys, 5, out);
+        for (size_t i = 0; i < 5; i++) EXPECT(out[i] == tree.ceiling(keys[i]));
+    }
+
+    // Iteration both ways, from the ends and from a record, and ranges.
+    void iterate(uint8_t low, uint8_t high, uint8_t pick) {
+        std::vector<Item *> in = linked(), seen;
+        MEMBER("iterator ++");
+        for (Item &item : tree) seen.push_back(&item);
+        EXPECT(seen == in);
+        MEMBER("iterator -- (reverse)");
+        seen.clear();
+        for (auto it = tree.rbegin(); it != tree.rend(); ++it) seen.push_back(&*it);
+        std::reverse(seen.begin(), seen.end());
+        EXPECT(seen == in);
+        if (!in.empty()) {
+            MEMBER("iterator_to");
+            size_t i = pick % in.size();
+            auto it = Tree::iterator_to(*in[i]);
+            EXPECT(at(std::next(it)) == (i + 1 < in.size() ? in[i + 1] : nullptr));
+            EXPECT(i == 0 || &*std::prev(it) == in[i - 1]);
+            EXPECT(&*std::prev(tree.end()) == in.back());
+        }
+        MEMBER("range");
+        low %= kValues, high %= kValues;
+        std::vector<Item *> want;
+        for (Item *item : in)
+            if (item->value >= low && item->value <= high) want.push_back(item);
+        seen.clear();
+        auto view = tree.range(probe(low).key, probe(high).key);
+        for (Item &item : view) seen.push_back(&item);
+        EXPECT(seen == want && view.empty() == want.empty());
+        seen.clear();
+        for (auto it = view.rbegin(); it != view.rend(); ++it) seen.push_back(&*it);
+        std::reverse(seen.begin(), seen.end());
+        EXPECT(seen == want);
+        MEMBER("scan");
+        auto s = tree.scan();
+        EXPECT(s.next() == (in.empty() ? nullptr : in.front()));
+        auto r = tree.scan();
+        EXPECT(r.prev() == (in.empty() ? nullptr : in.back()));
+        MEMBER("scan(low, high) prev");
+        auto c = tree.scan(probe(low).key, probe(high).key);
+        seen.clear();
+        for (Item *item = c.prev(); item; item = c.prev()) seen.push_back(item);
+        std::reverse(seen.begin(), seen.end());
+        EXPECT(seen == want);
+    }
+
+    void op(const uint8_t *o) {
+        switch (o[0] % 8) {
+        case 0:
+        case 1:
+        case 2: return insert(o[1], o[2], uint8_t(o[3] % kValues));
+        case 3: return reposition(o[1], o[2]);
+        case 4: return erase(o[1], o[2], o[3]);
+        case 5: return o[1] < 16 ? assign_sorted(o[2], o[3]) : query(uint8_t(o[2] % kValues), o[3]);
+        case 6: return query(uint8_t(o[2] % kValues), o[3]);
+        default: return iterate(o[1], o[2], o[3]);
+        }
+    }
+};
+
+Suite<Numbers> *g_numbers;
+Suite<Bytes> *g_bytes;
+Suite<Pairs> *g_pairs;
+uint8_t g_flavor;
+
+} // namespace
+
+// Starts the container's part of an input: no record linked, and one of the
+// three kinds of tree, each emptied while its records are still there.
+void container_reset(uint8_t flavor) {
+    delete g_numbers, delete g_bytes, delete g_pairs;
+    g_numbers = nullptr, g_bytes = nullptr, g_pairs = nullptr;
+    for (Item &item : g_items) item = Item{}, set_key(item, 0);
+    g_flavor = flavor % 3;
+    if (g_flavor == 0) g_numbers = new Suite<Numbers>;
+    if (g_flavor == 1) g_bytes = new Suite<Bytes>;
+    if (g_flavor == 2) g_pairs = new Suite<Pairs>;
+}
+
+void container_op(const uint8_t *op, size_t index) {
+    g_index = index;
+    if (g_numbers) g_numbers->op(op);
+    if (g_bytes) g_bytes->op(op);
+    if (g_pairs) g_pairs->op(op);
+}
