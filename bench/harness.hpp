@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace bench {
@@ -18,6 +19,22 @@ struct Key16 {
     }
     friend bool operator==(const Key16 &a, const Key16 &b) { return a.hi == b.hi && a.lo == b.lo; }
 };
+
+struct Rng { // splitmix64: the same keys on every machine and library version
+    uint64_t state;
+    uint64_t operator()() {
+        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    size_t below(size_t n) { return size_t((*this)() % n); }
+};
+
+template <class T>
+inline void shuffle(std::vector<T> &v, Rng &rng) {
+    for (size_t i = v.size(); i > 1; i--) std::swap(v[i - 1], v[rng.below(i)]);
+}
 
 inline uint64_t digest(uint64_t k) { return k; }
 inline uint64_t digest(const Key16 &k) { return k.hi * 0x9E3779B97F4A7C15ull ^ k.lo; }

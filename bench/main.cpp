@@ -12,28 +12,13 @@
 #include <memory>
 #include <sstream>
 
+#include "container.hpp"
 #include "harness.hpp"
 #include "peers.hpp"
 #include "tarn_subject.hpp"
 
 namespace bench {
 namespace {
-
-struct Rng { // splitmix64: the same keys on every machine and library version
-    uint64_t state;
-    uint64_t operator()() {
-        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    size_t below(size_t n) { return size_t((*this)() % n); }
-};
-
-template <class T>
-void shuffle(std::vector<T> &v, Rng &rng) {
-    for (size_t i = v.size(); i > 1; i--) std::swap(v[i - 1], v[rng.below(i)]);
-}
 
 // Present keys are even in their last word and absent probes odd, so a probe
 // known to be absent needs no lookup to make.
@@ -323,6 +308,138 @@ std::string markdown(const Result &r) {
           << " |\n";
     }
     o << '\n';
+    return o.str();
+}
+
+// ns/op of each column of each container row, one figure per repetition
+// (none for a column the row does not run).
+struct ContainerResult {
+    size_t n;
+    int reps;
+    size_t rearms_in_place;
+    std::vector<std::string> rows;
+    std::vector<std::array<std::vector<double>, kColumns>> ns; // [row][column][repetition]
+};
+
+bool column_built(Column c) {
+#ifdef TARN_BENCH_HAVE_ABSL
+    return true;
+#else
+    return c != Absl;
+#endif
+}
+
+// The rows on the 8-byte keys of the peers' run at the same n. In each
+// repetition every case lays out all its columns first, then runs them,
+// in one order on even repetitions and the reverse on odd ones, so neither
+// column always finds the caches as the other left them.
+ContainerResult run_container(size_t n, int reps) {
+    std::fprintf(stderr, "running tarn.hpp calls, n = %zu, %d repetitions\n", n, reps);
+    Workload<uint64_t> w = make_workload<uint64_t>(n, 0x7a51 + n + sizeof(uint64_t));
+    ContainerData d = make_container_data(w, 0xc0417a1 + n);
+    auto cases = container_cases(d);
+    ContainerResult res{n, reps, d.rearms_in_place, {}, {}};
+    std::vector<size_t> first_row; // of each case
+    for (auto &c : cases) {
+        first_row.push_back(res.rows.size());
+        for (const std::string &row : c->rows()) res.rows.push_back(row);
+    }
+    res.ns.resize(res.rows.size());
+    std::vector<uint64_t> reference(res.rows.size());
+    std::vector<int> reference_of(res.rows.size(), -1);
+    for (int rep = 0; rep < reps; rep++) {
+        for (size_t k = 0; k < cases.size(); k++) {
+            ContainerCase &cc = *cases[k];
+            const size_t rows = cc.rows().size();
+            auto runs_any = [&](Column c) {
+                for (size_t row = 0; row < rows; row++)
+                    if (cc.runs(c, row)) return column_built(c);
+                return false;
+            };
+            for (int c = 0; c < kColumns; c++)
+                if (runs_any(Column(c))) cc.prepare(Column(c));
+            for (int i = 0; i < kColumns; i++) {
+                const Column c = Column(rep % 2 ? kColumns - 1 - i : i);
+                if (!runs_any(c)) continue;
+                for (size_t row = 0; row < rows; row++) {
+                    if (!cc.runs(c, row)) continue;
+                    auto t0 = std::chrono::steady_clock::now();
+                    uint64_t sum = cc.run(c, row);
+                    auto t1 = std::chrono::steady_clock::now();
+                    sum = mix(sum, cc.settle(c, row));
+                    const size_t at = first_row[k] + row;
+                    if (reference_of[at] < 0) {
+                        reference[at] = sum;
+                        reference_of[at] = c;
+                    } else if (sum != reference[at]) {
+                        std::fprintf(stderr,
+                                     "CHECKSUM MISMATCH: tarn.hpp calls, n = %zu, %s: %s gave "
+                                     "%016llx, %s gave %016llx\n",
+                                     n, res.rows[at].c_str(), kColumnNames[c],
+                                     (unsigned long long)sum, kColumnNames[reference_of[at]],
+                                     (unsigned long long)reference[at]);
+                        std::abort();
+                    }
+                    res.ns[at][c].push_back(
+                        std::chrono::duration<double, std::nano>(t1 - t0).count() / double(n));
+                }
+            }
+        }
+    }
+    return res;
+}
+
+// What each column of each container row runs, printed once.
+std::string container_legend() {
+    return "### tarn.hpp calls: what each column runs\n\n"
+           "Each row measures a tarn.hpp call (\"tarn hpp\") against another way to the same "
+           "answers (\"tarn hpp baseline\") and absl::btree_set's nearest call, on the 8-byte "
+           "keys above; trees over `std::uint64_t` in its default (numeric) order unless said.\n\n"
+           "| row | tarn hpp | tarn hpp baseline | absl btree |\n|---|---|---|---|\n"
+           "| find-or-insert (half present) | `insert_check`, `insert_commit` when absent | "
+           "`find`, `insert` when absent | `insert(k)` |\n"
+           "| sorted load (hinted) | `insert(end(), r)`, keys ascending, records in key order | "
+           "`insert(r)`, the same | `insert(end(), k)` |\n"
+           "| sorted load (assign_sorted) | `assign_sorted(first, last)` | `insert(r)`, the same | "
+           "n/a |\n"
+           "| re-arm (small key change) | key changed, `reposition(r)` | `erase(r)`, key changed, "
+           "`insert(r)` | n/a |\n"
+           "| numeric order: insert, lookup, floor (miss), scan, remove | the peers' phases over "
+           "`std::uint64_t` keys | the same over big-endian `std::array<uint8_t, 8>` keys, "
+           "`tarn::bytewise` | n/a |\n"
+           "| reverse scan | `rbegin()` to `rend()`; `--` from `end()` | forward, the same tree | "
+           "n/a |\n\n";
+}
+
+std::string markdown(const ContainerResult &r) {
+    std::ostringstream o;
+    o << "### tarn.hpp calls, 8-byte keys, n = " << r.n << "\n\nns/op: median (min–max) over "
+      << r.reps << " repetitions\n\n| workload |";
+    for (const char *name : kColumnNames) o << ' ' << name << " |";
+    o << "\n|---|";
+    for (int c = 0; c < kColumns; c++) o << "---:|";
+    o << '\n';
+    for (size_t row = 0; row < r.rows.size(); row++) {
+        o << "| " << r.rows[row] << " |";
+        for (int c = 0; c < kColumns; c++) o << ' ' << cell(r.ns[row][c], 1) << " |";
+        o << '\n';
+    }
+    o << "\ntarn hpp / other column: median (min–max) of the " << r.reps
+      << " per-repetition ratios (below 1: the call measured is faster)\n\n"
+         "| workload | hpp / baseline | hpp / absl btree |\n|---|---:|---:|\n";
+    auto ratio_cell = [](const std::vector<double> &a, const std::vector<double> &b) {
+        std::vector<double> ratios;
+        for (size_t i = 0; i < std::min(a.size(), b.size()); i++) ratios.push_back(a[i] / b[i]);
+        return cell(ratios, 2);
+    };
+    for (size_t row = 0; row < r.rows.size(); row++)
+        o << "| " << r.rows[row] << " | " << ratio_cell(r.ns[row][Measured], r.ns[row][Baseline])
+          << " | " << ratio_cell(r.ns[row][Measured], r.ns[row][Absl]) << " |\n";
+    char in_place[160];
+    std::snprintf(in_place, sizeof in_place,
+                  "\nre-arm: %.1f%% of the changes leave the record between its neighbours.\n\n",
+                  100.0 * double(r.rearms_in_place) / double(r.n));
+    o << in_place;
     return o.str();
 }
 

@@ -1,0 +1,449 @@
+// tarn.hpp's own calls against what a caller would write without them:
+// find-or-insert in one descent, hinted and sorted loads, a record moved
+// after a small change of its key, the numeric order of integral keys
+// against the byte-wise one, and reverse scans. Each workload is a row with
+// three columns: the call measured ("tarn hpp"), the way it is measured
+// against ("tarn hpp baseline"), and absl::btree_set's nearest call where it
+// has one. Every column of a row gives the same checksum, or the run stops.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <limits>
+#include <memory>
+#include <set>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "harness.hpp"
+#include "tarn.hpp"
+#include "tarn_subject.hpp"
+
+#ifdef TARN_BENCH_HAVE_ABSL
+#include <absl/container/btree_set.h>
+#endif
+
+namespace bench {
+
+enum Column { Measured, Baseline, Absl, kColumns };
+inline const char *const kColumnNames[kColumns] = {"tarn hpp", "tarn hpp baseline", "absl btree"};
+
+// What the container rows draw once per n, beside the peers' workload.
+struct ContainerData {
+    const Workload<uint64_t> *w = nullptr;
+    std::vector<uint64_t> sorted; // the n keys, ascending
+    // n probes, shuffled: n / 2 of the keys and the rest absent keys, distinct.
+    std::vector<uint64_t> find_or_insert;
+    // n changes of key: record (as laid out from w->keys) and its new key,
+    // a little above the old one; keys stay distinct.
+    struct Rearm {
+        uint32_t record;
+        uint64_t key;
+    };
+    std::vector<Rearm> rearms;
+    size_t rearms_in_place = 0; // of them, those that leave the record between its neighbours
+};
+
+inline ContainerData make_container_data(const Workload<uint64_t> &w, uint64_t seed) {
+    Rng rng{seed};
+    ContainerData d;
+    d.w = &w;
+    const size_t n = w.keys.size();
+    d.sorted = w.keys;
+    std::sort(d.sorted.begin(), d.sorted.end());
+
+    // Present keys are even, so odd ones are absent.
+    std::vector<uint64_t> absent;
+    while (absent.size() < n - n / 2) {
+        while (absent.size() < n - n / 2) absent.push_back(rng() | 1);
+        std::sort(absent.begin(), absent.end());
+        absent.erase(std::unique(absent.begin(), absent.end()), absent.end());
+    }
+    d.find_or_insert.assign(w.lookups[Uniform].begin(), w.lookups[Uniform].begin() + n / 2);
+    d.find_or_insert.insert(d.find_or_insert.end(), absent.begin(), absent.end());
+    shuffle(d.find_or_insert, rng);
+
+    // Each change adds up to half the mean gap between keys: most records
+    // stay between their neighbours, the rest pass one or a few.
+    const uint64_t step = std::numeric_limits<uint64_t>::max() / n / 2;
+    std::vector<uint64_t> current = w.keys;
+    std::set<uint64_t> live(w.keys.begin(), w.keys.end());
+    for (size_t k = 0; k < n; k++) {
+        const uint32_t i = uint32_t(rng.below(n));
+        const uint64_t old = current[i], delta = 1 + rng.below(step);
+        uint64_t key = old + delta < old ? old - delta : old + delta;
+        while (live.count(key)) key++;
+        auto at = live.find(old);
+        bool in_place = (at == live.begin() || *std::prev(at) < key) &&
+                        (std::next(at) == live.end() || key < *std::next(at));
+        d.rearms_in_place += in_place;
+        live.erase(at);
+        live.insert(key);
+        current[i] = key;
+        d.rearms.push_back({i, key});
+    }
+    return d;
+}
+
+// A record as the caller lays it out: its node, then its key.
+template <class Key>
+struct Rec {
+    tarn::hook link;
+    Key key;
+};
+using Bytes8 = std::array<uint8_t, 8>;
+
+inline uint64_t value_of(uint64_t k) { return k; }
+inline uint64_t value_of(const Bytes8 &k) { return from_big_endian<uint64_t>(k.data()); }
+template <class Key>
+Key key_from(uint64_t v) {
+    if constexpr (std::is_same_v<Key, Bytes8>) {
+        Bytes8 b;
+        to_big_endian(v, b.data());
+        return b;
+    } else {
+        return v;
+    }
+}
+
+// A tree over Key in its default order (numeric for an integer), or Order.
+template <class Key, class... Order>
+using HppTree = tarn::tree<Rec<Key>, &Rec<Key>::link, &Rec<Key>::key, Order...>;
+using NativeTree = HppTree<uint64_t>;
+using BytesTree = HppTree<Bytes8, tarn::bytewise>;
+static_assert(std::is_same_v<NativeTree::order_type, tarn::order_by<uint64_t>>,
+              "integral keys order numerically by default");
+
+// What a tree (or set) holds, in order, as one checksum.
+template <class Tree>
+uint64_t contents(const Tree &t) {
+    uint64_t sum = t.size();
+    for (const auto &r : t) sum = mix(sum, digest(value_of(r.key)));
+    return sum;
+}
+#ifdef TARN_BENCH_HAVE_ABSL
+inline uint64_t contents(const absl::btree_set<uint64_t> &s) {
+    uint64_t sum = s.size();
+    for (uint64_t k : s) sum = mix(sum, digest(k));
+    return sum;
+}
+#endif
+
+// Records laid out fresh, with keys, in the given order.
+template <class Key>
+std::vector<Rec<Key>> lay_out(const std::vector<uint64_t> &keys) {
+    std::vector<Rec<Key>> records(keys.size());
+    for (size_t i = 0; i < keys.size(); i++) records[i].key = key_from<Key>(keys[i]);
+    return records;
+}
+
+// One or more rows measured on the same state. prepare() is untimed; run()
+// is timed and gives the row's answers; settle() is untimed, gives what the
+// row left behind (a tree's contents) and readies the next row. The absl
+// column runs only in a build that found absl.
+struct ContainerCase {
+    virtual ~ContainerCase() = default;
+    virtual std::vector<std::string> rows() const = 0;
+    virtual bool runs(Column c, size_t) const { return c != Absl; }
+    virtual void prepare(Column c) = 0;
+    virtual uint64_t run(Column c, size_t row) = 0;
+    virtual uint64_t settle(Column, size_t) { return 0; }
+};
+
+// Find-or-insert on a tree of the n keys, by n probes half of which are
+// there: insert_check and insert_commit (one descent), against find then
+// insert (two descents for an absent key), and absl's insert. A record is
+// taken from a pool and given its key only when the probe is absent.
+class FindOrInsert final : public ContainerCase {
+    const ContainerData &d_;
+    std::array<std::vector<Rec<uint64_t>>, 2> records_, pool_;
+    std::array<NativeTree, 2> trees_; // after the records: goes first
+#ifdef TARN_BENCH_HAVE_ABSL
+    absl::btree_set<uint64_t> set_;
+#endif
+
+  public:
+    explicit FindOrInsert(const ContainerData &d) : d_(d) {}
+    std::vector<std::string> rows() const override { return {"find-or-insert (half present)"}; }
+    bool runs(Column, size_t) const override { return true; }
+    void prepare(Column c) override {
+        if (c == Absl) {
+#ifdef TARN_BENCH_HAVE_ABSL
+            set_.clear();
+            for (uint64_t k : d_.w->keys) set_.insert(k);
+#endif
+            return;
+        }
+        trees_[c].clear();
+        records_[c] = lay_out<uint64_t>(d_.w->keys);
+        pool_[c] = std::vector<Rec<uint64_t>>(d_.find_or_insert.size() - d_.w->keys.size() / 2);
+        for (auto &r : records_[c]) trees_[c].insert(r);
+    }
+    uint64_t run(Column c, size_t) override {
+        uint64_t sum = 0;
+        if (c == Absl) {
+#ifdef TARN_BENCH_HAVE_ABSL
+            for (uint64_t k : d_.find_or_insert) {
+                auto [it, inserted] = set_.insert(k);
+                sum = mix(sum, inserted ? kNotFound : digest(*it));
+            }
+#endif
+            return sum;
+        }
+        NativeTree &t = trees_[c];
+        Rec<uint64_t> *next = pool_[c].data();
+        if (c == Measured) {
+            NativeTree::insert_commit_data data;
+            for (uint64_t k : d_.find_or_insert) {
+                auto [it, absent] = t.insert_check(k, data);
+                if (absent) {
+                    next->key = k;
+                    t.insert_commit(*next++, data);
+                    sum = mix(sum, kNotFound);
+                } else {
+                    sum = mix(sum, digest(it->key));
+                }
+            }
+        } else {
+            for (uint64_t k : d_.find_or_insert) {
+                if (const Rec<uint64_t> *found = t.find(k)) {
+                    sum = mix(sum, digest(found->key));
+                } else {
+                    next->key = k;
+                    t.insert(*next++);
+                    sum = mix(sum, kNotFound);
+                }
+            }
+        }
+        return sum;
+    }
+    uint64_t settle(Column c, size_t) override {
+#ifdef TARN_BENCH_HAVE_ABSL
+        if (c == Absl) return contents(set_);
+#endif
+        return contents(trees_[c]);
+    }
+};
+
+// The n keys loaded in ascending order into an empty tree, from records
+// laid out in key order as a caller's array: hinted insertion at end()
+// against plain insert and absl's insert at end(); assign_sorted against
+// plain insert.
+class SortedLoad final : public ContainerCase {
+    const ContainerData &d_;
+    std::array<std::vector<Rec<uint64_t>>, 2> records_;
+    std::array<NativeTree, 2> trees_;
+#ifdef TARN_BENCH_HAVE_ABSL
+    absl::btree_set<uint64_t> set_;
+#endif
+
+  public:
+    explicit SortedLoad(const ContainerData &d) : d_(d) {}
+    std::vector<std::string> rows() const override {
+        return {"sorted load (hinted)", "sorted load (assign_sorted)"};
+    }
+    bool runs(Column c, size_t row) const override { return c != Absl || row == 0; }
+    void prepare(Column c) override {
+        if (c == Absl) {
+#ifdef TARN_BENCH_HAVE_ABSL
+            set_.clear();
+#endif
+            return;
+        }
+        trees_[c].clear();
+        records_[c] = lay_out<uint64_t>(d_.sorted);
+    }
+    uint64_t run(Column c, size_t row) override {
+        uint64_t linked = 0;
+        if (c == Absl) {
+#ifdef TARN_BENCH_HAVE_ABSL
+            for (uint64_t k : d_.sorted) set_.insert(set_.end(), k);
+            linked = set_.size();
+#endif
+            return linked;
+        }
+        NativeTree &t = trees_[c];
+        if (c == Baseline) {
+            for (auto &r : records_[c]) linked += t.insert(r);
+        } else if (row == 0) {
+            for (auto &r : records_[c]) linked += &*t.insert(t.end(), r) == &r;
+        } else {
+            linked = t.assign_sorted(records_[c].begin(), records_[c].end()) ? t.size() : 0;
+        }
+        return linked;
+    }
+    uint64_t settle(Column c, size_t) override {
+        uint64_t sum = 0;
+        if (c == Absl) {
+#ifdef TARN_BENCH_HAVE_ABSL
+            sum = contents(set_);
+            set_.clear();
+#endif
+            return sum;
+        }
+        sum = contents(trees_[c]);
+        trees_[c].clear();
+        return sum;
+    }
+};
+
+// n timers re-armed, each by a small change of its key: reposition after
+// the change, against erase, change, insert.
+class Rearm final : public ContainerCase {
+    const ContainerData &d_;
+    std::array<std::vector<Rec<uint64_t>>, 2> records_;
+    std::array<NativeTree, 2> trees_;
+
+  public:
+    explicit Rearm(const ContainerData &d) : d_(d) {}
+    std::vector<std::string> rows() const override { return {"re-arm (small key change)"}; }
+    void prepare(Column c) override {
+        trees_[c].clear();
+        records_[c] = lay_out<uint64_t>(d_.w->keys);
+        for (auto &r : records_[c]) trees_[c].insert(r);
+    }
+    uint64_t run(Column c, size_t) override {
+        uint64_t linked = 0;
+        NativeTree &t = trees_[c];
+        Rec<uint64_t> *records = records_[c].data();
+        if (c == Measured) {
+            for (const auto &change : d_.rearms) {
+                Rec<uint64_t> &r = records[change.record];
+                r.key = change.key;
+                linked += t.reposition(r);
+            }
+        } else {
+            for (const auto &change : d_.rearms) {
+                Rec<uint64_t> &r = records[change.record];
+                t.erase(r);
+                r.key = change.key;
+                linked += t.insert(r);
+            }
+        }
+        return linked;
+    }
+    uint64_t settle(Column c, size_t) override { return contents(trees_[c]); }
+};
+
+// The peers' insert, lookup, floor, scan and remove through tarn.hpp over
+// a native 64-bit key in its default (numeric) order, against the same over
+// its big-endian bytes in the byte-wise order, as the "tarn hpp" subject.
+class NumericOrder final : public ContainerCase {
+    template <class Key, class... Order>
+    struct Side {
+        std::vector<Rec<Key>> records;
+        HppTree<Key, Order...> tree;
+        std::vector<Key> lookups, floors;
+        void prepare(const Workload<uint64_t> &w) {
+            tree.clear();
+            lookups = convert(w.lookups[Uniform]);
+            floors = convert(w.floors[Uniform]);
+            records = lay_out<Key>(w.keys); // last, as the peers' records
+        }
+        static std::vector<Key> convert(const std::vector<uint64_t> &keys) {
+            std::vector<Key> out;
+            out.reserve(keys.size());
+            for (uint64_t k : keys) out.push_back(key_from<Key>(k));
+            return out;
+        }
+        static uint64_t answer(const Rec<Key> *r) { return r ? digest(value_of(r->key)) : kNotFound; }
+        uint64_t run(size_t row, const Workload<uint64_t> &w) {
+            uint64_t sum = 0;
+            switch (row) {
+            case 0:
+                for (auto &r : records) sum += tree.insert(r);
+                break;
+            case 1:
+                for (const Key &k : lookups) sum = mix(sum, answer(tree.find(k)));
+                break;
+            case 2:
+                for (const Key &k : floors) sum = mix(sum, answer(tree.floor(k)));
+                break;
+            case 3:
+                for (const auto &r : tree) sum = mix(sum, answer(&r));
+                break;
+            default:
+                for (uint32_t i : w.removals) {
+                    tree.erase(records[i]);
+                    sum += records[i].link.in_tree == 0;
+                }
+                sum += tree.size();
+            }
+            return sum;
+        }
+    };
+    const ContainerData &d_;
+    Side<uint64_t> native_;
+    Side<Bytes8, tarn::bytewise> bytes_;
+
+  public:
+    explicit NumericOrder(const ContainerData &d) : d_(d) {}
+    std::vector<std::string> rows() const override {
+        return {"numeric order: insert", "numeric order: lookup", "numeric order: floor (miss)",
+                "numeric order: scan (/key)", "numeric order: remove"};
+    }
+    void prepare(Column c) override {
+        c == Measured ? native_.prepare(*d_.w) : bytes_.prepare(*d_.w);
+    }
+    uint64_t run(Column c, size_t row) override {
+        return c == Measured ? native_.run(row, *d_.w) : bytes_.run(row, *d_.w);
+    }
+};
+
+// One in-order pass over a tree of the n keys, backward against forward,
+// both over the same tree. A record's position in key order enters the
+// checksum with its key, so the two directions agree when each visits the
+// records in its own order.
+class ReverseScan final : public ContainerCase {
+    const ContainerData &d_;
+    std::vector<Rec<uint64_t>> records_;
+    NativeTree tree_;
+
+    static uint64_t at(uint64_t sum, const Rec<uint64_t> &r, uint64_t position) {
+        return sum + (digest(r.key) ^ position) * 0x9E3779B97F4A7C15ull;
+    }
+
+  public:
+    explicit ReverseScan(const ContainerData &d) : d_(d) {}
+    std::vector<std::string> rows() const override {
+        return {"reverse scan, rbegin() (/key)", "reverse scan, -- from end() (/key)"};
+    }
+    void prepare(Column c) override {
+        if (c != Measured) return; // one tree for both
+        tree_.clear();
+        records_ = lay_out<uint64_t>(d_.w->keys);
+        for (auto &r : records_) tree_.insert(r);
+    }
+    uint64_t run(Column c, size_t row) override {
+        uint64_t sum = 0, position = 0;
+        if (c == Baseline) {
+            for (const auto &r : tree_) sum = at(sum, r, position++);
+            return sum;
+        }
+        position = tree_.size();
+        if (row == 0) {
+            for (auto it = tree_.rbegin(), end = tree_.rend(); it != end; ++it)
+                sum = at(sum, *it, --position);
+        } else {
+            for (auto it = tree_.end(), first = tree_.begin(); it != first;)
+                sum = at(sum, *--it, --position);
+        }
+        return sum;
+    }
+};
+
+inline std::vector<std::unique_ptr<ContainerCase>> container_cases(const ContainerData &d) {
+    std::vector<std::unique_ptr<ContainerCase>> cases;
+    cases.emplace_back(new FindOrInsert(d));
+    cases.emplace_back(new SortedLoad(d));
+    cases.emplace_back(new Rearm(d));
+    cases.emplace_back(new NumericOrder(d));
+    cases.emplace_back(new ReverseScan(d));
+    return cases;
+}
+
+} // namespace bench
