@@ -125,7 +125,9 @@ struct order_by {
     static std::uint32_t compare(const void *tree_side, const void *probe) noexcept {
         const auto order = std::invoke(ThreeWay, detail::copied_key<Key>(tree_side),
                                        detail::copied_key<Key>(probe));
-        return order > 0 ? TARN_CMP_GREATER : order < 0 ? TARN_CMP_LESS : TARN_CMP_EQUAL;
+        return std::is_gt(order)   ? TARN_CMP_GREATER
+               : std::is_lt(order) ? TARN_CMP_LESS
+                                   : TARN_CMP_EQUAL;
     }
 };
 #else
