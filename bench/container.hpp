@@ -350,7 +350,9 @@ class NumericOrder final : public ContainerCase {
             for (uint64_t k : keys) out.push_back(key_from<Key>(k));
             return out;
         }
-        static uint64_t answer(const Rec<Key> *r) { return r ? digest(value_of(r->key)) : kNotFound; }
+        static uint64_t answer(const Rec<Key> *r) {
+            return r ? digest(value_of(r->key)) : kNotFound;
+        }
         uint64_t run(size_t row, const Workload<uint64_t> &w) {
             uint64_t sum = 0;
             switch (row) {

@@ -321,13 +321,13 @@ struct ContainerResult {
     std::vector<std::array<std::vector<double>, kColumns>> ns; // [row][column][repetition]
 };
 
-bool column_built(Column c) {
+constexpr bool kAbslBuilt =
 #ifdef TARN_BENCH_HAVE_ABSL
-    return true;
+    true;
 #else
-    return c != Absl;
+    false;
 #endif
-}
+bool column_built(Column c) { return c != Absl || kAbslBuilt; }
 
 // The rows on the 8-byte keys of the peers' run at the same n. In each
 // repetition every case lays out all its columns first, then runs them,
@@ -475,6 +475,7 @@ int main(int argc, char **argv) {
     std::string out;
     double scale = 1.0;
     size_t only = 0;
+    std::string rows; // --rows peers: the peers' tables alone; calls: tarn.hpp's calls alone
     for (int i = 1; i < argc; i++) {
         if (!std::strcmp(argv[i], "--out") && i + 1 < argc)
             out = argv[++i];
@@ -489,10 +490,13 @@ int main(int argc, char **argv) {
             g_subjects = argv[++i];
         else if (!std::strcmp(argv[i], "--only") && i + 1 < argc)
             only = std::strtoull(argv[++i], nullptr, 10);
+        else if (!std::strcmp(argv[i], "--rows") && i + 1 < argc &&
+                 (!std::strcmp(argv[i + 1], "peers") || !std::strcmp(argv[i + 1], "calls")))
+            rows = argv[++i];
         else {
             std::fprintf(stderr,
-                         "usage: %s [--out DIR] [--quick] [--only N] [--subjects A,B,...] [--ab "
-                         "OLD.so NEW.so]\n",
+                         "usage: %s [--out DIR] [--quick] [--only N] [--rows peers|calls] "
+                         "[--subjects A,B,...] [--ab OLD.so NEW.so]\n",
                          argv[0]);
             return 2;
         }
@@ -506,18 +510,30 @@ int main(int argc, char **argv) {
     auto reps = [scale](int r) { return std::max(1, int(r * scale)); };
     auto wanted = [only](size_t n) { return only == 0 || only == n; };
     std::vector<Result> results; // --only N: the 8-byte run at n = N alone
-    if (wanted(1000)) results.push_back(run_config<uint64_t>("8-byte", 1000, reps(300)));
-    if (wanted(100000)) results.push_back(run_config<uint64_t>("8-byte", 100000, reps(9)));
-    if (wanted(1000000)) results.push_back(run_config<uint64_t>("8-byte", 1000000, reps(5)));
-    if (only == 0 || only == 16) // --only 16: the 16-byte run alone
-        results.push_back(run_config<Key16>("16-byte", 1000000, reps(5)));
+    if (rows != "calls") {
+        if (wanted(1000)) results.push_back(run_config<uint64_t>("8-byte", 1000, reps(300)));
+        if (wanted(100000)) results.push_back(run_config<uint64_t>("8-byte", 100000, reps(9)));
+        if (wanted(1000000)) results.push_back(run_config<uint64_t>("8-byte", 1000000, reps(5)));
+        if (only == 0 || only == 16) // --only 16: the 16-byte run alone
+            results.push_back(run_config<Key16>("16-byte", 1000000, reps(5)));
+    }
+    // tarn.hpp's calls against other ways to their answers; not in an A/B
+    // run, whose two builds share this one compiled tarn.hpp.
+    std::vector<ContainerResult> calls;
+    if (rows != "peers" && !g_ab) {
+        if (wanted(1000)) calls.push_back(run_container(1000, reps(300)));
+        if (wanted(100000)) calls.push_back(run_container(100000, reps(15)));
+        if (wanted(1000000)) calls.push_back(run_container(1000000, reps(9)));
+    }
 
     std::string text;
     for (const Result &r : results) text += markdown(r);
+    if (!calls.empty()) text += container_legend();
+    for (const ContainerResult &r : calls) text += markdown(r);
     std::fputs(text.c_str(), stdout);
     if (!out.empty()) {
         std::ofstream(out + "/table.md") << text;
-        write_plot_data(results, out + "/ns_per_op.dat");
+        if (!results.empty()) write_plot_data(results, out + "/ns_per_op.dat");
     }
     return 0;
 }

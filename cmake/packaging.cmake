@@ -5,6 +5,12 @@
 # package in the multiarch folder lib/<triplet>, where Debian wants them.
 set(CPACK_PACKAGE_NAME tarn)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "the tarn developers")
+# The licence: each Debian package carries it in its copyright file
+# (cmake/debian/copyright, machine-readable, as Expat); generators with a
+# licence page or field take it from here.
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_RPM_PACKAGE_LICENSE ${TARN_LICENSE})
 if(NOT CPACK_PACKAGE_CONTACT)
   set(CPACK_PACKAGE_CONTACT "tarn developers <tarn@example.org>")
 endif()

@@ -172,7 +172,14 @@ inline std::uint32_t code_of(const Key &a, const Key &b) noexcept {
                                             : TARN_CMP_EQUAL;
     } else {
         const auto order = std::invoke(Compare, a, b);
-        return order < 0 ? TARN_CMP_LESS : order > 0 ? TARN_CMP_GREATER : TARN_CMP_EQUAL;
+#if defined(__cpp_lib_three_way_comparison) && __cpp_lib_three_way_comparison >= 201907L
+        if constexpr (std::is_convertible_v<decltype(order), std::partial_ordering>)
+            return std::is_lt(order)   ? TARN_CMP_LESS
+                   : std::is_gt(order) ? TARN_CMP_GREATER
+                                       : TARN_CMP_EQUAL;
+        else
+#endif
+            return order < 0 ? TARN_CMP_LESS : order > 0 ? TARN_CMP_GREATER : TARN_CMP_EQUAL;
     }
 }
 
@@ -317,7 +324,62 @@ class tree {
     static_assert(detail::order_traits<Order>::template fits<key_type>,
                   "tarn::order_by<T> orders keys of T's size");
 
-    class iterator;
+    // A bidirectional iterator: a node, and the descriptor for stepping back
+    // from the end. Steps follow links only.
+    class iterator {
+      public:
+        using iterator_category = std::bidirectional_iterator_tag;
+        using iterator_concept = std::bidirectional_iterator_tag;
+        using value_type = Record;
+        using difference_type = std::ptrdiff_t;
+        using pointer = Record *;
+        using reference = Record &;
+
+        iterator() noexcept = default;
+
+        Record &operator*() const noexcept {
+            TARN_EXPECT(node_, "tarn::tree::iterator", "dereference of end()");
+            return *record_at(node_);
+        }
+        Record *operator->() const noexcept { return &**this; }
+        iterator &operator++() noexcept {
+            TARN_EXPECT(node_, "tarn::tree::iterator", "step past the end");
+            node_ = detail::step<side::right>(node_);
+            return *this;
+        }
+        iterator &operator--() noexcept {
+            TARN_EXPECT(node_ || head_, "tarn::tree::iterator",
+                        "step back from an end that knows no tree (reached from iterator_to)");
+            if (node_)
+                node_ = detail::step<side::left>(node_);
+            else if (head_->root)
+                node_ = detail::outermost<side::right>(head_->root);
+            TARN_EXPECT(node_, "tarn::tree::iterator", "step before the first record");
+            return *this;
+        }
+        iterator operator++(int) noexcept {
+            iterator before = *this;
+            ++*this;
+            return before;
+        }
+        iterator operator--(int) noexcept {
+            iterator before = *this;
+            --*this;
+            return before;
+        }
+        friend bool operator==(const iterator &a, const iterator &b) noexcept {
+            return a.node_ == b.node_;
+        }
+        friend bool operator!=(const iterator &a, const iterator &b) noexcept {
+            return a.node_ != b.node_;
+        }
+
+      private:
+        friend class tree;
+        iterator(tarn_node *node, const tarn_head *head) noexcept : node_(node), head_(head) {}
+        tarn_node *node_ = nullptr;
+        const tarn_head *head_ = nullptr;
+    };
     using const_iterator = iterator;
     using reverse_iterator = std::reverse_iterator<iterator>;
     using const_reverse_iterator = reverse_iterator;
@@ -764,64 +826,6 @@ class tree {
 
     tarn_head head_{};
     mutable tarn_node *last_ = nullptr; // NULL: not known
-};
-
-// A bidirectional iterator: a node, and the descriptor for stepping back
-// from the end. Steps follow links only.
-template <class Record, auto Node, auto Key, class Order>
-class tree<Record, Node, Key, Order>::iterator {
-  public:
-    using iterator_category = std::bidirectional_iterator_tag;
-    using iterator_concept = std::bidirectional_iterator_tag;
-    using value_type = Record;
-    using difference_type = std::ptrdiff_t;
-    using pointer = Record *;
-    using reference = Record &;
-
-    iterator() noexcept = default;
-
-    Record &operator*() const noexcept {
-        TARN_EXPECT(node_, "tarn::tree::iterator", "dereference of end()");
-        return *record_at(node_);
-    }
-    Record *operator->() const noexcept { return &**this; }
-    iterator &operator++() noexcept {
-        TARN_EXPECT(node_, "tarn::tree::iterator", "step past the end");
-        node_ = detail::step<side::right>(node_);
-        return *this;
-    }
-    iterator &operator--() noexcept {
-        TARN_EXPECT(node_ || head_, "tarn::tree::iterator",
-                    "step back from an end that knows no tree (reached from iterator_to)");
-        if (node_)
-            node_ = detail::step<side::left>(node_);
-        else if (head_->root)
-            node_ = detail::outermost<side::right>(head_->root);
-        TARN_EXPECT(node_, "tarn::tree::iterator", "step before the first record");
-        return *this;
-    }
-    iterator operator++(int) noexcept {
-        iterator before = *this;
-        ++*this;
-        return before;
-    }
-    iterator operator--(int) noexcept {
-        iterator before = *this;
-        --*this;
-        return before;
-    }
-    friend bool operator==(const iterator &a, const iterator &b) noexcept {
-        return a.node_ == b.node_;
-    }
-    friend bool operator!=(const iterator &a, const iterator &b) noexcept {
-        return a.node_ != b.node_;
-    }
-
-  private:
-    friend class tree;
-    iterator(tarn_node *node, const tarn_head *head) noexcept : node_(node), head_(head) {}
-    tarn_node *node_ = nullptr;
-    const tarn_head *head_ = nullptr;
 };
 
 // A range of the tree as two iterators, which stay valid after the view is
