@@ -531,9 +531,16 @@ int main(int argc, char **argv) {
     if (!calls.empty()) text += container_legend();
     for (const ContainerResult &r : calls) text += markdown(r);
     std::fputs(text.c_str(), stdout);
-    if (!out.empty()) {
-        std::ofstream(out + "/table.md") << text;
-        if (!results.empty()) write_plot_data(results, out + "/ns_per_op.dat");
+    if (!out.empty() && !results.empty()) { // the peers' tables
+        std::string peers;
+        for (const Result &r : results) peers += markdown(r);
+        std::ofstream(out + "/table.md") << peers;
+        write_plot_data(results, out + "/ns_per_op.dat");
+    }
+    if (!out.empty() && !calls.empty()) { // tarn.hpp's calls
+        std::string rows = container_legend();
+        for (const ContainerResult &r : calls) rows += markdown(r);
+        std::ofstream(out + "/calls.md") << rows;
     }
     return 0;
 }
