@@ -99,23 +99,24 @@ struct Suite {
         std::sort(out.begin(), out.end(), [](Item *a, Item *b) { return a->value < b->value; });
         return out;
     }
+    // The model's answers: the nearest linked record at or above v (up), or
+    // at or below it, v itself left out when strictly; the one holding v.
+    Item *nearest(uint8_t v, bool up, bool strictly) const {
+        Item *best = nullptr;
+        for (Item &item : g_items) {
+            int d = up ? item.value - v : v - item.value;
+            if (item.linked && (d > 0 || (d == 0 && !strictly)) &&
+                (!best || (up ? item.value < best->value : item.value > best->value)))
+                best = &item;
+        }
+        return best;
+    }
     Item *holding(uint8_t v) const {
-        for (Item &item : g_items)
-            if (item.linked && item.value == v) return &item;
-        return nullptr;
+        Item *item = nearest(v, true, false);
+        return item && item->value == v ? item : nullptr;
     }
-    // The first record of the model at or above v (or above, strictly).
-    Item *from(uint8_t v, bool strictly) const {
-        for (Item *item : linked())
-            if (item->value > v || (!strictly && item->value == v)) return item;
-        return nullptr;
-    }
-    Item *below(uint8_t v, bool strictly) const {
-        std::vector<Item *> in = linked();
-        for (auto it = in.rbegin(); it != in.rend(); ++it)
-            if ((*it)->value < v || (!strictly && (*it)->value == v)) return *it;
-        return nullptr;
-    }
+    Item *from(uint8_t v, bool strictly) const { return nearest(v, true, strictly); }
+    Item *below(uint8_t v, bool strictly) const { return nearest(v, false, strictly); }
     Item *at(typename Tree::iterator it) const { return it == tree.end() ? nullptr : &*it; }
 
     // After every change: the whole tree, and the model's records linked.

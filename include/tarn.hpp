@@ -736,6 +736,8 @@ class tree {
     // The last record, remembered between changes made here: appends by
     // hint then cost no walk down the right spine.
     tarn_node *last_node() const noexcept {
+        TARN_EXPECT(!last_ || (last_->in_tree == 1 && !last_->right), "tarn::tree",
+                    "changed through a descriptor pointer kept from an earlier head()");
         if (!last_ && head_.root) last_ = detail::outermost<side::right>(head_.root);
         return last_;
     }

@@ -55,6 +55,9 @@ const std::pair<const char *, void (*)(Trees &)> kRows[] = {
     ROW("tarn::tree::iterator: dereference of end()", static_cast<void>(*t.tree.end())),
     ROW("tarn::tree::iterator: step back from an end that knows no tree",
         --++Tree::iterator_to(t.recs[7])),
+    ROW("tarn::tree: changed through a descriptor pointer kept from an earlier head()",
+        tarn_head *h = t.tree.head(); t.tree.insert(t.tree.end(), t.recs[9]);
+        tarn_delete(h, &t.recs[9].link); t.tree.insert(t.tree.end(), t.recs[9])),
     ROW("tarn::tree batched lookup: out overlaps keys",
         t.tree.find(t.keys, 4, reinterpret_cast<Rec **>(t.keys))),
 };
