@@ -94,8 +94,7 @@ struct by_codes {
     template <class Order>
     static void finish(descent &d, std::uintptr_t delta, const Order &order) noexcept {
         if constexpr (word_keys_v<Order>)
-            d.code = d.stop ? TARN_CMP_EQUAL
-                            : code_of_words(Order::load(key_at(d.end, delta)), order.probe);
+            if (!d.stop) d.code = code_of_words(Order::load(key_at(d.end, delta)), order.probe);
         d.free = way_of(Row.at(d.code));
     }
 };
