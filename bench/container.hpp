@@ -154,6 +154,10 @@ struct ContainerCase {
     virtual uint64_t settle(Column, size_t) { return 0; }
 };
 
+// Each timed loop is a function of its own, kept out of line, so that a
+// profile of the bench names the row and column it spends its time in.
+#define TARN_BENCH_LOOP [[gnu::noinline]]
+
 // Find-or-insert on a tree of the n keys, by n probes half of which are
 // there: insert_check and insert_commit (one descent), against find then
 // insert (two descents for an absent key), and absl's insert. A record is
@@ -164,6 +168,45 @@ class FindOrInsert final : public ContainerCase {
     std::array<NativeTree, 2> trees_; // after the records: goes first
 #ifdef TARN_BENCH_HAVE_ABSL
     absl::btree_set<uint64_t> set_;
+#endif
+
+    TARN_BENCH_LOOP uint64_t check_commit(NativeTree &t, Rec<uint64_t> *next) {
+        uint64_t sum = 0;
+        NativeTree::insert_commit_data data;
+        for (uint64_t k : d_.find_or_insert) {
+            auto [it, absent] = t.insert_check(k, data);
+            if (absent) {
+                next->key = k;
+                t.insert_commit(*next++, data);
+                sum = mix(sum, kNotFound);
+            } else {
+                sum = mix(sum, digest(it->key));
+            }
+        }
+        return sum;
+    }
+    TARN_BENCH_LOOP uint64_t find_then_insert(NativeTree &t, Rec<uint64_t> *next) {
+        uint64_t sum = 0;
+        for (uint64_t k : d_.find_or_insert) {
+            if (const Rec<uint64_t> *found = t.find(k)) {
+                sum = mix(sum, digest(found->key));
+            } else {
+                next->key = k;
+                t.insert(*next++);
+                sum = mix(sum, kNotFound);
+            }
+        }
+        return sum;
+    }
+#ifdef TARN_BENCH_HAVE_ABSL
+    TARN_BENCH_LOOP uint64_t absl_insert() {
+        uint64_t sum = 0;
+        for (uint64_t k : d_.find_or_insert) {
+            auto [it, inserted] = set_.insert(k);
+            sum = mix(sum, inserted ? kNotFound : digest(*it));
+        }
+        return sum;
+    }
 #endif
 
   public:
@@ -184,42 +227,11 @@ class FindOrInsert final : public ContainerCase {
         for (auto &r : records_[c]) trees_[c].insert(r);
     }
     uint64_t run(Column c, size_t) override {
-        uint64_t sum = 0;
-        if (c == Absl) {
 #ifdef TARN_BENCH_HAVE_ABSL
-            for (uint64_t k : d_.find_or_insert) {
-                auto [it, inserted] = set_.insert(k);
-                sum = mix(sum, inserted ? kNotFound : digest(*it));
-            }
+        if (c == Absl) return absl_insert();
 #endif
-            return sum;
-        }
-        NativeTree &t = trees_[c];
-        Rec<uint64_t> *next = pool_[c].data();
-        if (c == Measured) {
-            NativeTree::insert_commit_data data;
-            for (uint64_t k : d_.find_or_insert) {
-                auto [it, absent] = t.insert_check(k, data);
-                if (absent) {
-                    next->key = k;
-                    t.insert_commit(*next++, data);
-                    sum = mix(sum, kNotFound);
-                } else {
-                    sum = mix(sum, digest(it->key));
-                }
-            }
-        } else {
-            for (uint64_t k : d_.find_or_insert) {
-                if (const Rec<uint64_t> *found = t.find(k)) {
-                    sum = mix(sum, digest(found->key));
-                } else {
-                    next->key = k;
-                    t.insert(*next++);
-                    sum = mix(sum, kNotFound);
-                }
-            }
-        }
-        return sum;
+        return c == Measured ? check_commit(trees_[c], pool_[c].data())
+                             : find_then_insert(trees_[c], pool_[c].data());
     }
     uint64_t settle(Column c, size_t) override {
 #ifdef TARN_BENCH_HAVE_ABSL
@@ -241,6 +253,26 @@ class SortedLoad final : public ContainerCase {
     absl::btree_set<uint64_t> set_;
 #endif
 
+    TARN_BENCH_LOOP static uint64_t hinted(NativeTree &t, std::vector<Rec<uint64_t>> &records) {
+        uint64_t linked = 0;
+        for (auto &r : records) linked += &*t.insert(t.end(), r) == &r;
+        return linked;
+    }
+    TARN_BENCH_LOOP static uint64_t plain(NativeTree &t, std::vector<Rec<uint64_t>> &records) {
+        uint64_t linked = 0;
+        for (auto &r : records) linked += t.insert(r);
+        return linked;
+    }
+    TARN_BENCH_LOOP static uint64_t sorted(NativeTree &t, std::vector<Rec<uint64_t>> &records) {
+        return t.assign_sorted(records.begin(), records.end()) ? t.size() : 0;
+    }
+#ifdef TARN_BENCH_HAVE_ABSL
+    TARN_BENCH_LOOP uint64_t absl_hinted() {
+        for (uint64_t k : d_.sorted) set_.insert(set_.end(), k);
+        return set_.size();
+    }
+#endif
+
   public:
     explicit SortedLoad(const ContainerData &d) : d_(d) {}
     std::vector<std::string> rows() const override {
@@ -258,33 +290,21 @@ class SortedLoad final : public ContainerCase {
         records_[c] = lay_out<uint64_t>(d_.sorted);
     }
     uint64_t run(Column c, size_t row) override {
-        uint64_t linked = 0;
-        if (c == Absl) {
 #ifdef TARN_BENCH_HAVE_ABSL
-            for (uint64_t k : d_.sorted) set_.insert(set_.end(), k);
-            linked = set_.size();
+        if (c == Absl) return absl_hinted();
 #endif
-            return linked;
-        }
-        NativeTree &t = trees_[c];
-        if (c == Baseline) {
-            for (auto &r : records_[c]) linked += t.insert(r);
-        } else if (row == 0) {
-            for (auto &r : records_[c]) linked += &*t.insert(t.end(), r) == &r;
-        } else {
-            linked = t.assign_sorted(records_[c].begin(), records_[c].end()) ? t.size() : 0;
-        }
-        return linked;
+        if (c == Baseline) return plain(trees_[c], records_[c]);
+        return row == 0 ? hinted(trees_[c], records_[c]) : sorted(trees_[c], records_[c]);
     }
     uint64_t settle(Column c, size_t) override {
         uint64_t sum = 0;
-        if (c == Absl) {
 #ifdef TARN_BENCH_HAVE_ABSL
+        if (c == Absl) {
             sum = contents(set_);
             set_.clear();
-#endif
             return sum;
         }
+#endif
         sum = contents(trees_[c]);
         trees_[c].clear();
         return sum;
@@ -298,6 +318,26 @@ class Rearm final : public ContainerCase {
     std::array<std::vector<Rec<uint64_t>>, 2> records_;
     std::array<NativeTree, 2> trees_;
 
+    TARN_BENCH_LOOP uint64_t reposition(NativeTree &t, Rec<uint64_t> *records) {
+        uint64_t linked = 0;
+        for (const auto &change : d_.rearms) {
+            Rec<uint64_t> &r = records[change.record];
+            r.key = change.key;
+            linked += t.reposition(r);
+        }
+        return linked;
+    }
+    TARN_BENCH_LOOP uint64_t erase_insert(NativeTree &t, Rec<uint64_t> *records) {
+        uint64_t linked = 0;
+        for (const auto &change : d_.rearms) {
+            Rec<uint64_t> &r = records[change.record];
+            t.erase(r);
+            r.key = change.key;
+            linked += t.insert(r);
+        }
+        return linked;
+    }
+
   public:
     explicit Rearm(const ContainerData &d) : d_(d) {}
     std::vector<std::string> rows() const override { return {"re-arm (small key change)"}; }
@@ -307,24 +347,8 @@ class Rearm final : public ContainerCase {
         for (auto &r : records_[c]) trees_[c].insert(r);
     }
     uint64_t run(Column c, size_t) override {
-        uint64_t linked = 0;
-        NativeTree &t = trees_[c];
-        Rec<uint64_t> *records = records_[c].data();
-        if (c == Measured) {
-            for (const auto &change : d_.rearms) {
-                Rec<uint64_t> &r = records[change.record];
-                r.key = change.key;
-                linked += t.reposition(r);
-            }
-        } else {
-            for (const auto &change : d_.rearms) {
-                Rec<uint64_t> &r = records[change.record];
-                t.erase(r);
-                r.key = change.key;
-                linked += t.insert(r);
-            }
-        }
-        return linked;
+        return c == Measured ? reposition(trees_[c], records_[c].data())
+                             : erase_insert(trees_[c], records_[c].data());
     }
     uint64_t settle(Column c, size_t) override { return contents(trees_[c]); }
 };
@@ -353,29 +377,42 @@ class NumericOrder final : public ContainerCase {
         static uint64_t answer(const Rec<Key> *r) {
             return r ? digest(value_of(r->key)) : kNotFound;
         }
-        uint64_t run(size_t row, const Workload<uint64_t> &w) {
+        TARN_BENCH_LOOP uint64_t insert() {
+            uint64_t linked = 0;
+            for (auto &r : records) linked += tree.insert(r);
+            return linked;
+        }
+        TARN_BENCH_LOOP uint64_t find() {
             uint64_t sum = 0;
-            switch (row) {
-            case 0:
-                for (auto &r : records) sum += tree.insert(r);
-                break;
-            case 1:
-                for (const Key &k : lookups) sum = mix(sum, answer(tree.find(k)));
-                break;
-            case 2:
-                for (const Key &k : floors) sum = mix(sum, answer(tree.floor(k)));
-                break;
-            case 3:
-                for (const auto &r : tree) sum = mix(sum, answer(&r));
-                break;
-            default:
-                for (uint32_t i : w.removals) {
-                    tree.erase(records[i]);
-                    sum += records[i].link.in_tree == 0;
-                }
-                sum += tree.size();
-            }
+            for (const Key &k : lookups) sum = mix(sum, answer(tree.find(k)));
             return sum;
+        }
+        TARN_BENCH_LOOP uint64_t floor() {
+            uint64_t sum = 0;
+            for (const Key &k : floors) sum = mix(sum, answer(tree.floor(k)));
+            return sum;
+        }
+        TARN_BENCH_LOOP uint64_t scan() {
+            uint64_t sum = 0;
+            for (const auto &r : tree) sum = mix(sum, answer(&r));
+            return sum;
+        }
+        TARN_BENCH_LOOP uint64_t erase(const std::vector<uint32_t> &removals) {
+            uint64_t removed = 0;
+            for (uint32_t i : removals) {
+                tree.erase(records[i]);
+                removed += records[i].link.in_tree == 0;
+            }
+            return removed + tree.size();
+        }
+        uint64_t run(size_t row, const Workload<uint64_t> &w) {
+            switch (row) {
+            case 0: return insert();
+            case 1: return find();
+            case 2: return floor();
+            case 3: return scan();
+            default: return erase(w.removals);
+            }
         }
     };
     const ContainerData &d_;
@@ -408,6 +445,23 @@ class ReverseScan final : public ContainerCase {
     static uint64_t at(uint64_t sum, const Rec<uint64_t> &r, uint64_t position) {
         return sum + (digest(r.key) ^ position) * 0x9E3779B97F4A7C15ull;
     }
+    TARN_BENCH_LOOP uint64_t forward() const {
+        uint64_t sum = 0, position = 0;
+        for (const auto &r : tree_) sum = at(sum, r, position++);
+        return sum;
+    }
+    TARN_BENCH_LOOP uint64_t backward_by_rbegin() const {
+        uint64_t sum = 0, position = tree_.size();
+        for (auto it = tree_.rbegin(), end = tree_.rend(); it != end; ++it)
+            sum = at(sum, *it, --position);
+        return sum;
+    }
+    TARN_BENCH_LOOP uint64_t backward_from_end() const {
+        uint64_t sum = 0, position = tree_.size();
+        for (auto it = tree_.end(), first = tree_.begin(); it != first;)
+            sum = at(sum, *--it, --position);
+        return sum;
+    }
 
   public:
     explicit ReverseScan(const ContainerData &d) : d_(d) {}
@@ -421,22 +475,12 @@ class ReverseScan final : public ContainerCase {
         for (auto &r : records_) tree_.insert(r);
     }
     uint64_t run(Column c, size_t row) override {
-        uint64_t sum = 0, position = 0;
-        if (c == Baseline) {
-            for (const auto &r : tree_) sum = at(sum, r, position++);
-            return sum;
-        }
-        position = tree_.size();
-        if (row == 0) {
-            for (auto it = tree_.rbegin(), end = tree_.rend(); it != end; ++it)
-                sum = at(sum, *it, --position);
-        } else {
-            for (auto it = tree_.end(), first = tree_.begin(); it != first;)
-                sum = at(sum, *--it, --position);
-        }
-        return sum;
+        if (c == Baseline) return forward();
+        return row == 0 ? backward_by_rbegin() : backward_from_end();
     }
 };
+
+#undef TARN_BENCH_LOOP
 
 inline std::vector<std::unique_ptr<ContainerCase>> container_cases(const ContainerData &d) {
     std::vector<std::unique_ptr<ContainerCase>> cases;

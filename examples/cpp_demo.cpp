@@ -23,7 +23,7 @@ struct due_at {
 };
 
 struct timer {
-    tarn_node link;
+    tarn::hook link; // starts unlinked
     due_at when;
     std::uint32_t period_ms; // 0: fires once
     std::uint32_t fired;
@@ -61,9 +61,9 @@ int main() {
         queue.insert(timers[i]);
     }
     check(queue.size() == kTimers, "every timer armed");
-    timer twin = timers[7];
-    twin.link = {}; // a copy of a linked record is not linked
-    check(!queue.insert(twin), "a second timer with the same key is refused");
+    timer twin = timers[7]; // a copy of a linked record starts unlinked
+    check(!queue.insert(twin) && !timer_queue::is_linked(twin),
+          "a second timer with the same key is refused");
 
     std::uint64_t earlier = 0;
     bool ordered = true;
@@ -101,11 +101,12 @@ int main() {
             t->fired++;
             fired++;
             due.yield();
-            queue.erase(*t);
             if (t->period_ms) {
                 t->when.deadline_ms += t->period_ms; // may land before now: fires again
-                queue.insert(*t);
+                queue.reposition(*t);                 // in place when it still fits there
                 rearmed++;
+            } else {
+                queue.erase(*t);
             }
         }
         const timer *next = queue.first();
@@ -113,7 +114,14 @@ int main() {
                     queue.size(), next ? (unsigned long long)next->when.deadline_ms : 0ull);
         check(!next || next->when.deadline_ms > now, "nothing left that was due");
     }
-    std::printf("    %d firings, %d re-armed\n", fired, rearmed);
+    std::printf("    %d firings, %d re-armed, the latest due at %llu ms\n", fired, rearmed,
+                (unsigned long long)queue.last()->when.deadline_ms);
+    // Cancel every timer due in the last 300 ms before the latest: erase by
+    // iterator gives the next one.
+    const due_at from{queue.last()->when.deadline_ms - 300, 0};
+    std::size_t cancelled = 0;
+    for (auto it = queue.lower_bound(from); it != queue.end(); cancelled++) it = queue.erase(it);
+    check(cancelled > 0 && (queue.empty() || queue.last()->when < from), "cancel by iterator");
     check(tarn_verify_balance_factors(queue.head()) == 1, "balance codes (a C call on head())");
 
     // A queue may move: no node points at the descriptor.
