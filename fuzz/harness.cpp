@@ -130,8 +130,10 @@ uint64_t key_offset() { return g_before ? offsetof(Rec, before) : offsetof(Rec, 
 void configure(bool by_node = false) {
     bool bytes = g_order == Bytes;
     tarn_compare_fn fn = by_node ? compare_nodes : bytes ? nullptr : compare_keys;
-    EXPECT(tarn_init_new(&g_head, kNodeOffset, g_length, key_offset(), fn,
-                         g_salt & 2 ? compare_exact : nullptr) == 1);
+    tarn_compare_exact_fn exact = g_salt & 2 ? compare_exact : nullptr;
+    EXPECT(tarn_init_new(&g_head, kNodeOffset, g_length, key_offset(), fn, exact) == 1);
+    EXPECT(g_head.compare == fn && g_head.compare_exact == exact && g_head.key_length == g_length &&
+           g_head.node_offset == kNodeOffset && g_head.key_offset == key_offset());
 }
 
 // Taken anew from the tree, over a descriptor full of ones; a replica re-
