@@ -171,6 +171,47 @@ struct Suite {
         checked();
     }
 
+    // Bursts: inserts with values repeated within the burst and already
+    // held, through the tree or over its descriptor as C code owns it; and
+    // erasures by record and by key, repeated too.
+    void burst(uint8_t how, uint8_t pick, uint8_t seed) {
+        Item *records[8];
+        bool inserted[8], want[8];
+        size_t n = 0;
+        for (size_t i = 0; i < kItems && n <= how % 8u; i++) {
+            Item &item = g_items[(pick + i * 5) % kItems];
+            if (how & 8 ? item.linked || n % 3 : !item.linked) records[n++] = &item;
+        }
+        if (how & 8) {
+            MEMBER(how & 16 ? "erase(keys, count)" : "erase(records, count)");
+            Key keys[8];
+            size_t held = 0;
+            for (size_t i = 0; i < n; i++) {
+                uint8_t v = how & 32 ? records[i]->value : uint8_t((seed + i * 7) % kValues);
+                std::memcpy(&keys[i], probe(v).key_address(), sizeof(Key));
+                Item *gone = how & 16 ? holding(v) : records[i];
+                held += gone && gone->linked;
+                if (gone) gone->linked = false;
+            }
+            if (how & 16)
+                EXPECT(tree.erase(keys, n) == held);
+            else
+                tree.erase(records, n);
+            return checked();
+        }
+        for (size_t i = 0; i < n; i++) {
+            set_key(*records[i], uint8_t((seed + i * (seed & 3)) % kValues));
+            want[i] = !holding(records[i]->value), records[i]->linked = want[i];
+        }
+        MEMBER(how & 16 ? "insert(head, records, count)" : "insert(records, count)");
+        if (how & 16)
+            Tree::insert(*tree.head(), records, n, inserted);
+        else
+            tree.insert(records, n, inserted);
+        EXPECT(std::equal(inserted, inserted + n, want));
+        checked();
+    }
+
     // A linked record's key changed: in place, moved, or refused.
     void reposition(uint8_t pick, uint8_t step) {
         Item *item = any_linked(pick);
@@ -336,7 +377,7 @@ struct Suite {
         case 0:
         case 1:
         case 2: return insert(o[1], o[2], uint8_t(o[3] % kValues));
-        case 3: return reposition(o[1], o[2]);
+        case 3: return o[1] & 64 ? burst(o[1], o[2], o[3]) : reposition(o[1], o[2]);
         case 4: return erase(o[1], o[2], o[3]);
         case 5: return o[1] < 16 ? assign_sorted(o[2], o[3]) : query(uint8_t(o[2] % kValues), o[3]);
         case 6: return query(uint8_t(o[2] % kValues), o[3]);

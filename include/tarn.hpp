@@ -659,6 +659,63 @@ class tree {
         batch<detail::ceiling_row>(head, keys, count, out, tarn_lookup_ge);
     }
 
+    // Batched changes: the tree, and each inserted[i], end as count single
+    // calls in the order given leave them, duplicate keys within a burst
+    // included (a record is not given twice). In a tree larger than the
+    // caches the burst's descents first run interleaved, each prefetching
+    // the node it visits next, so that the paths are in the caches when the
+    // changes, one after another, walk them again.
+    void insert(Record *const *records, std::size_t count, bool *inserted = nullptr) noexcept {
+        warm_insertion_paths(head_, records, count);
+        for (std::size_t i = 0; i < count; i++) {
+            expect_unlinked(*records[i], "tarn::tree::insert");
+            const bool linked = link_by_key(*records[i]) == nullptr;
+            if (inserted) inserted[i] = linked;
+        }
+    }
+    void erase(Record *const *records, std::size_t count) noexcept {
+        for (std::size_t i = 0; i < count; i++) erase(*records[i]);
+    }
+    // The number of records erased: the record holding each key, as found by
+    // a batched find. Erasing one record changes no other record's key, so
+    // each record found still holds its key when its turn comes, unless an
+    // earlier key of the burst was the same and erased it already.
+    size_type erase(const key_type *keys, std::size_t count) noexcept {
+        return erase_found(keys, count, [this](tarn_node *node) {
+            expect_member(node, "tarn::tree::erase");
+            unlink(node);
+        });
+    }
+    // The same over a descriptor that C code owns, as tarn_insert and
+    // tarn_delete on each record would leave it (an insertion zeroes the
+    // node first, also when it is refused). Inline when head is a primary set
+    // up as this type sets up its own, else one call per record.
+    static void insert(tarn_head &head, Record *const *records, std::size_t count,
+                       bool *inserted = nullptr) noexcept {
+        const bool own = set_up_as_own(head);
+        if (own) warm_insertion_paths(head, records, count);
+        for (std::size_t i = 0; i < count; i++) {
+            tarn_node *node = node_of(*records[i]);
+            bool linked;
+            if (!own) {
+                linked = tarn_insert(&head, node) == 1;
+            } else {
+                *node = tarn_node{};
+                linked = !head.root ? (detail::link_at(head, node, nullptr, side::left), true)
+                                    : !detail::insert_below_root(head, node, delta(),
+                                                                 bind(key_address(*records[i])));
+            }
+            if (inserted) inserted[i] = linked;
+        }
+    }
+    static void erase(tarn_head &head, Record *const *records, std::size_t count) noexcept {
+        for (std::size_t i = 0; i < count; i++) tarn_delete(&head, node_of(*records[i]));
+    }
+    static size_type erase(tarn_head &head, const key_type *keys, std::size_t count) noexcept {
+        return erase_found(head, keys, count,
+                           [&head](tarn_node *node) { tarn_delete(&head, node); });
+    }
+
     // ---- Iteration ------------------------------------------------------
     // Iterators step through links alone, inline, in either direction: the
     // tree must not change while one is in use, but for erase(it), which
@@ -793,10 +850,7 @@ class tree {
         TARN_EXPECT(count == 0 || detail::apart(out, count, keys, count),
                     "tarn::tree batched lookup", "out overlaps keys");
         const tarn_head *h = &head;
-        if (h->compare != detail::compare_of<Order>() || h->key_length != sizeof(key_type) ||
-            h->node_offset != detail::offset_of<Node>() ||
-            h->key_offset != detail::offset_of<Key>() ||
-            !detail::ordered_by_own_configuration(*h)) {
+        if (!set_up_as_own(*h)) {
             for (std::size_t i = 0; i < count; i++) out[i] = record_of(single(h, &keys[i]));
             return;
         }
@@ -817,6 +871,50 @@ class tree {
                 h->root, delta(), count, [keys](std::size_t i) { return bind(&keys[i]); },
                 [out](std::size_t i, tarn_node *n) { out[i] = record_of(n); });
         });
+    }
+
+    // Whether head is a primary set up as this type sets up its own, whose
+    // tree the core's inline order searches as the C calls do.
+    static bool set_up_as_own(const tarn_head &head) noexcept {
+        return head.compare == detail::compare_of<Order>() && head.key_length == sizeof(key_type) &&
+               head.node_offset == detail::offset_of<Node>() &&
+               head.key_offset == detail::offset_of<Key>() &&
+               detail::ordered_by_own_configuration(head);
+    }
+
+    // Runs the insertion descents of a burst interleaved, for their paths'
+    // sake: a tree that fits in the caches has none to wait for.
+    static void warm_insertion_paths(const tarn_head &head, Record *const *records,
+                                     std::size_t count) noexcept {
+        if (!head.root || head.count <= detail::tree_in_cache) return;
+        using bound = decltype(bind(nullptr));
+        detail::with_way<detail::insert_row, bound>(true, head.count, [&](auto way) {
+            detail::descend_interleaved<decltype(way), batch_group>(
+                head.root, delta(), count,
+                [records](std::size_t i) { return bind(key_address(*records[i])); },
+                [](std::size_t, tarn_node *) {});
+        });
+    }
+
+    // Finds the records holding keys by a batched find, then unlinks each
+    // that is still linked by unlink(node); gives how many it unlinked.
+    template <class Unlink>
+    static size_type erase_found(const tarn_head &head, const key_type *keys, std::size_t count,
+                                 Unlink unlink) noexcept {
+        constexpr std::size_t chunk = 256;
+        Record *found[chunk];
+        size_type erased = 0;
+        for (std::size_t at = 0; at < count; at += chunk) {
+            const std::size_t n = count - at < chunk ? count - at : chunk;
+            find(head, keys + at, n, found);
+            for (std::size_t i = 0; i < n; i++)
+                if (found[i] && is_linked(*found[i])) unlink(node_of(*found[i])), erased++;
+        }
+        return erased;
+    }
+    template <class Unlink>
+    size_type erase_found(const key_type *keys, std::size_t count, Unlink unlink) noexcept {
+        return erase_found(head_, keys, count, unlink);
     }
 
     void configure() noexcept {

@@ -98,7 +98,10 @@ void expect_batches_as_single_calls() {
     Record *batched[256];
     std::vector<Record> many(sizeof(typename Tree::key_type) > 1 ? 20000 : 0);
     Tree empty, large;
-    for (uint32_t i = 0; i < many.size(); i++) set_wide(many[i].*Key, i * 3), large.insert(many[i]);
+    std::vector<Record *> burst; // linked by batched insertion, its descents interleaved
+    for (uint32_t i = 0; i < many.size(); i++)
+        set_wide(many[i].*Key, i * 3), burst.push_back(&many[i]);
+    large.insert(burst.data(), burst.size());
     tarn_head prefix;
     tarn_replicate_head_node(const_cast<tarn_head *>(h), &prefix, nullptr);
     tarn_init_new(&prefix, h->node_offset, h->key_length / 2, h->key_offset, nullptr, nullptr);
