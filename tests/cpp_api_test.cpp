@@ -4,6 +4,7 @@
 // caches, scans that yield, move and clear.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <utility>
@@ -114,7 +115,9 @@ void expect_batches_as_single_calls() {
                 for (size_t i = 0; i < n; i++)
                     EXPECT_EQ(batched[i], Tree::record_of(single(head, &keys[i])))
                         << i << " of " << n;
+                EXPECT_TRUE(n == 256 || batched[n] == &records[0]) << "written past " << n;
             };
+            std::fill(batched, batched + 256, &records[0]);
             Tree::find(*head, keys, n, batched), expect(tarn_lookup);
             Tree::floor(*head, keys, n, batched), expect(tarn_lookup_le);
             Tree::ceiling(*head, keys, n, batched), expect(tarn_lookup_ge);

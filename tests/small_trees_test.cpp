@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tarn.h"
+#define TARN_PORTABLE_TWO_WAY // the core's way without assembly here, the library's with
 #include "tarn/rebalance.hpp"
 #include "tree_check.hpp"
 

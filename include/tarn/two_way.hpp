@@ -20,27 +20,30 @@ namespace tarn::detail {
 // plain spelling below; GCC 12 turns it into a branch on every other level
 // of a loop that takes two levels a turn, so for GCC on x86-64 the moves are
 // written out, and `equal` reads the comparison's flags (nothing is
-// computed when unused).
+// computed when unused). TARN_PORTABLE_TWO_WAY selects the plain spelling
+// everywhere: the tests check it on every machine with it.
+#if defined(__clang__)
+#define TARN_UNPREDICTABLE(condition) __builtin_unpredictable(condition)
+#else
+#define TARN_UNPREDICTABLE(condition) (condition)
+#endif
 template <class Word>
 inline tarn_node *keep_unless_above(Word lhs, Word rhs, tarn_node *n, tarn_node *&candidate,
                                     tarn_node *kept, tarn_node *passed, bool &equal) noexcept {
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-    if constexpr (sizeof(Word) <= sizeof(std::uint64_t)) {
-        std::uint64_t a = lhs, b = rhs;
-        asm("cmp %[b], %[a]\n\tcmovbe %[n], %[candidate]\n\tcmovbe %[kept], %[passed]"
-            : [candidate] "+r"(candidate), [passed] "+r"(passed), "=@cce"(equal)
-            : [a] "r"(a), [b] "r"(b), [n] "r"(n), [kept] "r"(kept));
-        return passed;
-    }
-#endif
-#if defined(__clang__)
-    bool keep = __builtin_unpredictable(lhs <= rhs);
+    static_assert(sizeof(Word) <= sizeof(std::uint64_t), "one machine word");
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) &&                             \
+    !defined(TARN_PORTABLE_TWO_WAY)
+    std::uint64_t a = lhs, b = rhs;
+    asm("cmp %[b], %[a]\n\tcmovbe %[n], %[candidate]\n\tcmovbe %[kept], %[passed]"
+        : [candidate] "+r"(candidate), [passed] "+r"(passed), "=@cce"(equal)
+        : [a] "r"(a), [b] "r"(b), [n] "r"(n), [kept] "r"(kept));
+    return passed;
 #else
-    bool keep = lhs <= rhs;
-#endif
+    const bool keep = TARN_UNPREDICTABLE(lhs <= rhs);
     equal = lhs == rhs;
     candidate = keep ? n : candidate;
     return keep ? kept : passed;
+#endif
 }
 
 // One two-way level at n, whose key loads as `word`, keeping n on side S's
