@@ -55,6 +55,7 @@
 #include <utility>
 
 #include "tarn.h"
+#include "tarn/algebra.hpp"
 #include "tarn/batch.hpp"
 #include "tarn/build.hpp"
 #include "tarn/rebalance.hpp"
@@ -281,18 +282,84 @@ struct key_copy {
 
 } // namespace detail
 
+// Summaries a tree keeps in each record, recomputed from the record and its
+// two children's summaries through every change the tree makes: a policy
+// type whose static summarize(Record &record, const Record *left, const
+// Record *right) recomputes record's summary (a child is nullptr when
+// absent) and returns whether it changed. no_summary keeps none, and costs
+// nothing. Three are ready:
+struct no_summary {};
+
+// The number of records below each record, itself included, in its
+// std::size_t member Size: nth, rank and count(low, high) in O(log n).
+template <auto Size>
+struct subtree_size {
+    static constexpr auto size = Size;
+    template <class Record>
+    static bool summarize(Record &record, const Record *left, const Record *right) noexcept {
+        using count = std::remove_reference_t<decltype(record.*Size)>;
+        const count n = count(1 + (left ? left->*Size : 0) + (right ? right->*Size : 0));
+        return std::exchange(record.*Size, n) != n;
+    }
+};
+
+// The largest Value below each record, itself included, in its member
+// Largest: first_where finds, say, the lowest-addressed free extent of at
+// least n bytes in O(log n).
+template <auto Value, auto Largest>
+struct largest_below {
+    static constexpr auto value = Value, largest = Largest;
+    template <class Record>
+    static bool summarize(Record &record, const Record *left, const Record *right) noexcept {
+        auto most = record.*Value;
+        if (left && most < left->*Largest) most = left->*Largest;
+        if (right && most < right->*Largest) most = right->*Largest;
+        return std::exchange(record.*Largest, most) != most;
+    }
+};
+
+// Intervals [key, End) of a tree of numeric keys: the largest End below
+// each record, in its member LargestEnd, for overlaps(a, b).
+template <auto End, auto LargestEnd>
+struct interval_ends : largest_below<End, LargestEnd> {};
+
+namespace detail {
+template <class Summary>
+inline constexpr bool sized_v = false;
+template <auto Size>
+inline constexpr bool sized_v<subtree_size<Size>> = true;
+template <class Summary>
+inline constexpr bool intervals_v = false;
+template <auto End, auto LargestEnd>
+inline constexpr bool intervals_v<interval_ends<End, LargestEnd>> = true;
+} // namespace detail
+
 template <class Record, auto Node, auto Key,
           class Order =
-              detail::default_order_t<typename detail::member_traits<decltype(Key)>::member>>
+              detail::default_order_t<typename detail::member_traits<decltype(Key)>::member>,
+          class Summary = no_summary>
 class tree {
     using key_traits = detail::member_traits<decltype(Key)>;
     using node_member = typename detail::member_traits<decltype(Node)>::member;
     using side = detail::side;
+    static constexpr bool summarised = !std::is_same_v<Summary, no_summary>;
+    // The core's hook: each node's summary, recomputed by Summary.
+    struct summary_hook {
+        static constexpr bool active = summarised;
+        static bool refresh(tarn_node *n) noexcept {
+            if constexpr (summarised)
+                return Summary::summarize(*record_at(n), record_of(n->left), record_of(n->right));
+            else
+                return static_cast<void>(n), false;
+        }
+    };
+    using core_hook = std::conditional_t<summarised, summary_hook, detail::no_hook>;
 
   public:
     using record_type = Record;
     using key_type = typename key_traits::member;
     using order_type = Order;
+    using summary_type = Summary;
     using value_type = Record;
     using reference = Record &;
     using pointer = Record *;
@@ -486,8 +553,10 @@ class tree {
         tarn_node *before = detail::step<side::left>(node),
                   *after = detail::step<side::right>(node);
         if ((!before || order(key_of(before)) == TARN_CMP_LESS) &&
-            (!after || order(key_of(after)) == TARN_CMP_GREATER))
+            (!after || order(key_of(after)) == TARN_CMP_GREATER)) {
+            if constexpr (summarised) detail::refresh_upwards<core_hook>(node, node);
             return true;
+        }
         unlink(node);
         return link_by_key(record) == nullptr;
     }
@@ -514,7 +583,7 @@ class tree {
             *node = tarn_node{};
             return node;
         };
-        head_.root = detail::build_balanced<detail::no_hook>(n, next);
+        head_.root = detail::build_balanced<core_hook>(n, next);
         head_.count = n;
         last_ = head_.root ? detail::outermost<side::right>(head_.root) : nullptr;
         return true;
@@ -692,6 +761,7 @@ class tree {
     // up as this type sets up its own, else one call per record.
     static void insert(tarn_head &head, Record *const *records, std::size_t count,
                        bool *inserted = nullptr) noexcept {
+        static_assert(!summarised, "the C calls cannot keep a summary");
         const bool own = set_up_as_own(head);
         if (own) warm_insertion_paths(head, records, count);
         for (std::size_t i = 0; i < count; i++) {
@@ -709,12 +779,160 @@ class tree {
         }
     }
     static void erase(tarn_head &head, Record *const *records, std::size_t count) noexcept {
+        static_assert(!summarised, "the C calls cannot keep a summary");
         for (std::size_t i = 0; i < count; i++) tarn_delete(&head, node_of(*records[i]));
     }
     static size_type erase(tarn_head &head, const key_type *keys, std::size_t count) noexcept {
+        static_assert(!summarised, "the C calls cannot keep a summary");
         return erase_found(head, keys, count,
                            [&head](tarn_node *node) { tarn_delete(&head, node); });
     }
+
+    // ---- Summaries (a Summary other than no_summary) ----------------------
+
+    // After the caller changed, in place, a linked record's summarised value
+    // (not its key): recomputes the summaries above it, in O(log n), up to
+    // the first that stays as it was.
+    void refresh(Record &record) noexcept {
+        static_assert(summarised, "a tree without summaries has none to refresh");
+        TARN_EXPECT(is_linked(record), "tarn::tree::refresh", "the record is not linked");
+        detail::refresh_upwards<core_hook>(node_of(record), node_of(record));
+    }
+
+    // The first record in key order that own(record) accepts, found by the
+    // summaries in O(log n): below(top) must accept the top record of a
+    // subtree exactly when own accepts some record in it, as a summary such
+    // as the largest value below allows.
+    template <class Below, class Own>
+    Record *first_where(Below below, Own own) const noexcept {
+        static_assert(summarised, "first_where descends by the summaries");
+        for (tarn_node *n = head_.root; n;) {
+            if (n->left && below(std::as_const(*record_at(n->left)))) {
+                n = n->left;
+            } else if (own(std::as_const(*record_at(n)))) {
+                return record_at(n);
+            } else {
+                n = n->right && below(std::as_const(*record_at(n->right))) ? n->right : nullptr;
+            }
+        }
+        return nullptr;
+    }
+
+    // Order statistics (subtree_size): the record of rank k (from 0), the
+    // rank of a linked record, and the number of records with low <= key <=
+    // high, each in O(log n).
+    Record *nth(std::size_t k) const noexcept {
+        static_assert(detail::sized_v<Summary>, "nth needs tarn::subtree_size");
+        for (tarn_node *n = head_.root; n;) {
+            const std::size_t below = size_of(n->left);
+            if (k == below) return record_at(n);
+            n = k < below ? n->left : (k -= below + 1, n->right);
+        }
+        return nullptr;
+    }
+    std::size_t rank(const Record &record) const noexcept {
+        static_assert(detail::sized_v<Summary>, "rank needs tarn::subtree_size");
+        const tarn_node *n = &(record.*Node);
+        std::size_t r = size_of(n->left);
+        for (; n->parent; n = n->parent)
+            if (n->parent->right == n) r += size_of(n->parent->left) + 1;
+        return r;
+    }
+    std::size_t count(const key_type &low, const key_type &high) const noexcept {
+        static_assert(detail::sized_v<Summary>, "count needs tarn::subtree_size");
+        const std::size_t first = rank_at(lower_bound(low)), past = rank_at(upper_bound(high));
+        return past > first ? past - first : 0;
+    }
+
+    // Intervals (interval_ends): every record whose [key, end) overlaps
+    // [a, b), that is key < b and a < end, in key order; by the summaries,
+    // the walk skips every subtree that holds none.
+    class overlap_iterator {
+      public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = Record;
+        using difference_type = std::ptrdiff_t;
+        using pointer = Record *;
+        using reference = Record &;
+        overlap_iterator() noexcept = default;
+        overlap_iterator(tarn_node *node, const key_type &a, const key_type &b) noexcept
+            : node_(node), a_(a), b_(b) {}
+        Record &operator*() const noexcept { return *record_at(node_); }
+        Record *operator->() const noexcept { return record_at(node_); }
+        overlap_iterator &operator++() noexcept {
+            node_ = next_overlap(node_, a_, b_);
+            return *this;
+        }
+        overlap_iterator operator++(int) noexcept {
+            overlap_iterator before = *this;
+            ++*this;
+            return before;
+        }
+        friend bool operator==(const overlap_iterator &x, const overlap_iterator &y) noexcept {
+            return x.node_ == y.node_;
+        }
+        friend bool operator!=(const overlap_iterator &x, const overlap_iterator &y) noexcept {
+            return x.node_ != y.node_;
+        }
+
+      private:
+        tarn_node *node_ = nullptr;
+        key_type a_{}, b_{};
+    };
+    struct overlap_range {
+        overlap_iterator first;
+        overlap_iterator begin() const noexcept { return first; }
+        overlap_iterator end() const noexcept { return overlap_iterator(); }
+    };
+    overlap_range overlaps(const key_type &a, const key_type &b) const noexcept {
+        static_assert(detail::intervals_v<Summary>, "overlaps needs tarn::interval_ends");
+        static_assert(std::is_same_v<std::remove_cv_t<std::remove_reference_t<
+                                         decltype(std::declval<Record &>().*Summary::value)>>,
+                                     key_type>,
+                      "an interval's end has its start's type");
+        return {overlap_iterator(first_overlap(head_.root, a, b), a, b)};
+    }
+    template <class Visit>
+    void for_each_overlap(const key_type &a, const key_type &b, Visit visit) const {
+        for (Record &record : overlaps(a, b)) visit(record);
+    }
+
+    // ---- Tree algebra ---------------------------------------------------
+    // Summaries stay right through all of these. Without subtree_size, split
+    // counts the smaller of its two parts to keep size() right.
+
+    // Moves every record with a key above key into a new tree, in O(log n).
+    tree split(const key_type &key) noexcept {
+        tree above;
+        if (!head_.root) return above;
+        const std::size_t total = size();
+        const detail::cut c = detail::split<core_hook>(whole(), delta(), bind(&key));
+        detail::subtree below = c.below;
+        if (c.equal) below = detail::join<core_hook>(below, c.equal, {nullptr, 0});
+        const std::size_t moved = count_of(c.above, below, total);
+        take(below, total - moved), above.take(c.above, moved);
+        return above;
+    }
+    // Appends higher, whose keys all lie above this tree's, and leaves it
+    // empty: O(log n), the heights being derived from the balance codes.
+    void join(tree &&higher) noexcept {
+        TARN_EXPECT(empty() || higher.empty() ||
+                        bind(key_address(*last()))(key_address(*higher.first())) ==
+                            TARN_CMP_GREATER,
+                    "tarn::tree::join", "the keys of the tree joined do not all lie above");
+        const std::size_t total = size() + higher.size();
+        take(detail::join<core_hook>(whole(), higher.whole()), total);
+        higher.take({nullptr, 0}, 0);
+    }
+    // Set operations, by split and join in O(m log(n/m + 1)) for trees of m
+    // and n records, m <= n. merge: this tree takes other's records whose
+    // key it lacks; those whose key it holds stay in other. intersect: this
+    // tree keeps its records whose key other holds. subtract: it keeps those
+    // whose key other lacks. The records this tree lets go are left unlinked;
+    // other keeps all it had but what merge takes.
+    void merge(tree &other) noexcept { combine<detail::set_op::merge>(other); }
+    void intersect(tree &other) noexcept { combine<detail::set_op::intersect>(other); }
+    void subtract(tree &other) noexcept { combine<detail::set_op::subtract>(other); }
 
     // ---- Iteration ------------------------------------------------------
     // Iterators step through links alone, inline, in either direction: the
@@ -753,7 +971,12 @@ class tree {
     // through it is seen by the tree from the next call on, but not through
     // a pointer kept from an earlier call: the tree remembers its last record
     // between its own changes and forgets it here.
-    tarn_head *head() noexcept { return last_ = nullptr, &head_; }
+    // A tree that keeps summaries gives its descriptor read-only: the C
+    // calls cannot keep a summary.
+    template <class S = Summary, std::enable_if_t<std::is_same_v<S, no_summary>, int> = 0>
+    tarn_head *head() noexcept {
+        return last_ = nullptr, &head_;
+    }
     const tarn_head *head() const noexcept { return &head_; }
 
   private:
@@ -804,7 +1027,7 @@ class tree {
         tarn_node *node = node_of(record);
         *node = tarn_node{};
         if (!parent || (s == side::right && parent == last_)) last_ = node;
-        detail::link_at(head_, node, parent, s);
+        detail::link_at<core_hook>(head_, node, parent, s);
         return node;
     }
     tarn_node *link_by_key(Record &record) noexcept {
@@ -817,7 +1040,7 @@ class tree {
     }
     void unlink(tarn_node *node) noexcept {
         if (node == last_) last_ = detail::step<side::left>(node);
-        detail::unlink(head_, node);
+        detail::unlink<core_hook>(head_, node);
     }
 
     static void expect_unlinked(const Record &record, const char *call) noexcept {
@@ -871,6 +1094,71 @@ class tree {
                 h->root, delta(), count, [keys](std::size_t i) { return bind(&keys[i]); },
                 [out](std::size_t i, tarn_node *n) { out[i] = record_of(n); });
         });
+    }
+
+    detail::subtree whole() const noexcept { return {head_.root, detail::height_of(head_.root)}; }
+    void take(detail::subtree t, std::size_t count) noexcept {
+        head_.root = t.top, head_.count = count, last_ = nullptr;
+    }
+    static std::size_t size_of(const tarn_node *n) noexcept {
+        if constexpr (detail::sized_v<Summary>)
+            return n ? std::size_t(record_at(const_cast<tarn_node *>(n))->*Summary::size) : 0;
+        else
+            return static_cast<void>(n), 0;
+    }
+    std::size_t rank_at(iterator it) const noexcept { return it.node_ ? rank(*it) : size(); }
+    // How many nodes x holds, total being x's and y's together: by the
+    // summaries, else by walking x and y in step until one ends.
+    static std::size_t count_of(detail::subtree x, detail::subtree y, std::size_t total) noexcept {
+        if constexpr (detail::sized_v<Summary>)
+            return static_cast<void>(y), static_cast<void>(total), size_of(x.top);
+        tarn_node *a = x.top ? detail::outermost<side::left>(x.top) : nullptr;
+        tarn_node *b = y.top ? detail::outermost<side::left>(y.top) : nullptr;
+        std::size_t n = 0;
+        for (; a && b; n++) a = detail::step<side::right>(a), b = detail::step<side::right>(b);
+        return a ? total - n : n;
+    }
+    template <detail::set_op Op>
+    void combine(tree &other) noexcept {
+        const std::size_t mine = size(), theirs = other.size();
+        const detail::combined c = detail::combine<Op, core_hook>(
+            whole(), other.whole(), delta(), [](const void *probe) { return bind(probe); });
+        take(c.kept, Op == detail::set_op::merge       ? mine + theirs - c.matched
+                     : Op == detail::set_op::intersect ? c.matched
+                                                       : mine - c.matched);
+        other.take(c.rest, Op == detail::set_op::merge ? c.matched : theirs);
+    }
+    // The first record in the subtree at n whose interval overlaps [a, b).
+    static tarn_node *first_overlap(tarn_node *n, const key_type &a, const key_type &b) noexcept {
+        while (n) {
+            const bool starts_before_b = key_value(n) < b;
+            if (n->left && a < largest_end(n->left)) {
+                n = n->left; // a start below b holds one there; else nothing beyond does
+            } else if (!starts_before_b) {
+                return nullptr;
+            } else if (a < end_of(n)) {
+                return n;
+            } else {
+                n = n->right && a < largest_end(n->right) ? n->right : nullptr;
+            }
+        }
+        return nullptr;
+    }
+    static tarn_node *next_overlap(tarn_node *n, const key_type &a, const key_type &b) noexcept {
+        if (tarn_node *below = first_overlap(n->right, a, b)) return below;
+        for (; n->parent; n = n->parent) {
+            tarn_node *p = n->parent;
+            if (p->right == n) continue;
+            if (!(key_value(p) < b)) return nullptr;
+            if (a < end_of(p)) return p;
+            if (tarn_node *beyond = first_overlap(p->right, a, b)) return beyond;
+        }
+        return nullptr;
+    }
+    static const key_type &key_value(tarn_node *n) noexcept { return record_at(n)->*Key; }
+    static const key_type &end_of(tarn_node *n) noexcept { return record_at(n)->*Summary::value; }
+    static const key_type &largest_end(tarn_node *n) noexcept {
+        return record_at(n)->*Summary::largest;
     }
 
     // Whether head is a primary set up as this type sets up its own, whose
@@ -930,8 +1218,8 @@ class tree {
 
 // A range of the tree as two iterators, which stay valid after the view is
 // gone, as long as the tree does not change.
-template <class Record, auto Node, auto Key, class Order>
-class tree<Record, Node, Key, Order>::range_view {
+template <class Record, auto Node, auto Key, class Order, class Summary>
+class tree<Record, Node, Key, Order, Summary>::range_view {
   public:
     range_view(iterator first, iterator last) noexcept : first_(first), last_(last) {}
     iterator begin() const noexcept { return first_; }
@@ -962,8 +1250,8 @@ class tree<Record, Node, Key, Order>::range_view {
 // remembered: after a step returns nullptr the next step searches again
 // from the last saved key, so stop at the first nullptr (or start over with
 // first() or seek()).
-template <class Record, auto Node, auto Key, class Order>
-class tree<Record, Node, Key, Order>::cursor {
+template <class Record, auto Node, auto Key, class Order, class Summary>
+class tree<Record, Node, Key, Order, Summary>::cursor {
   public:
     explicit cursor(const tarn_head &head) noexcept : head_(&head) {}
 
@@ -1011,8 +1299,8 @@ class tree<Record, Node, Key, Order>::cursor {
 // the first record past either bound; one placed outside them (by seek())
 // ends it too. Unplaced, it starts at the first record in range (next()) or
 // the last (prev()).
-template <class Record, auto Node, auto Key, class Order>
-class tree<Record, Node, Key, Order>::range_cursor {
+template <class Record, auto Node, auto Key, class Order, class Summary>
+class tree<Record, Node, Key, Order, Summary>::range_cursor {
   public:
     range_cursor(const tarn_head &head, const key_type &low, const key_type &high) noexcept
         : head_(&head), low_(low), high_(high) {}
