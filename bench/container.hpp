@@ -5,6 +5,9 @@
 // three columns: the call measured ("tarn hpp"), the way it is measured
 // against ("tarn hpp baseline"), and absl::btree_set's nearest call where it
 // has one. Every column of a row gives the same checksum, or the run stops.
+// The two tarn columns lay out their records in turn on the same pages,
+// fresh on each repetition, so that their ratio compares code and not where
+// two allocations happened to land.
 #pragma once
 
 #include <algorithm>
@@ -14,6 +17,7 @@
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <new>
 #include <set>
 #include <string>
 #include <type_traits>
@@ -89,8 +93,9 @@ inline ContainerData make_container_data(const Workload<uint64_t> &w, uint64_t s
     return d;
 }
 
-// A record as the caller lays it out: its node, then its key.
-template <class Key>
+// A record as the caller lays it out: its node, then its key. Tag makes
+// another type of the same shape, whose trees run code of their own.
+template <class Key, int Tag = 0>
 struct Rec {
     tarn::hook link;
     Key key;
@@ -110,11 +115,11 @@ Key key_from(uint64_t v) {
     }
 }
 
-// A tree over Key in its default order (numeric for an integer), or Order.
-template <class Key, class... Order>
-using HppTree = tarn::tree<Rec<Key>, &Rec<Key>::link, &Rec<Key>::key, Order...>;
-using NativeTree = HppTree<uint64_t>;
-using BytesTree = HppTree<Bytes8, tarn::bytewise>;
+// A tree of Records by their key in its default order (numeric for an
+// integer), or Order.
+template <class Record, class... Order>
+using TreeOf = tarn::tree<Record, &Record::link, &Record::key, Order...>;
+using NativeTree = TreeOf<Rec<uint64_t>>;
 static_assert(std::is_same_v<NativeTree::order_type, tarn::order_by<uint64_t>>,
               "integral keys order numerically by default");
 
@@ -133,22 +138,45 @@ inline uint64_t contents(const absl::btree_set<uint64_t> &s) {
 }
 #endif
 
-// Records laid out fresh, with keys, in the given order.
-template <class Key>
-std::vector<Rec<Key>> lay_out(const std::vector<uint64_t> &keys) {
-    std::vector<Rec<Key>> records(keys.size());
-    for (size_t i = 0; i < keys.size(); i++) records[i].key = key_from<Key>(keys[i]);
-    return records;
-}
+// Room for n records of either key type (both have one size and one
+// alignment), taken fresh on each repetition and shared by the columns,
+// which lay out their records in it in turn.
+class RecordSpace {
+    static constexpr std::align_val_t kAlign{alignof(Rec<uint64_t>)};
+    struct Free {
+        void operator()(void *p) const { ::operator delete(p, kAlign); }
+    };
+    std::unique_ptr<void, Free> bytes_;
 
-// One or more rows measured on the same state. prepare() is untimed; run()
-// is timed and gives the row's answers; settle() is untimed, gives what the
-// row left behind (a tree's contents) and readies the next row. The absl
-// column runs only in a build that found absl.
+  public:
+    void renew(size_t n) {
+        bytes_.reset();
+        bytes_.reset(::operator new(std::max<size_t>(n, 1) * sizeof(Rec<uint64_t>), kAlign));
+    }
+    // Fresh unlinked records, keys[i] in the i-th; no record of the space may
+    // be linked.
+    template <class Record>
+    Record *lay_out(const std::vector<uint64_t> &keys) {
+        static_assert(sizeof(Record) == sizeof(Rec<uint64_t>) &&
+                      alignof(Record) == alignof(Rec<uint64_t>));
+        using Key = decltype(Record::key);
+        Record *first = static_cast<Record *>(bytes_.get());
+        for (size_t i = 0; i < keys.size(); i++) new (first + i) Record{{}, key_from<Key>(keys[i])};
+        return first;
+    }
+    Rec<uint64_t> *lay_out(size_t n) { return lay_out<Rec<uint64_t>>(std::vector<uint64_t>(n)); }
+};
+
+// One or more rows measured on the same state. On each repetition start()
+// takes fresh memory, then each column in turn is prepared (untimed) and
+// runs its rows: run() is timed and gives the row's answers; settle() is
+// untimed, gives what the row left behind (a tree's contents) and readies
+// the next row. The absl column runs only in a build that found absl.
 struct ContainerCase {
     virtual ~ContainerCase() = default;
     virtual std::vector<std::string> rows() const = 0;
     virtual bool runs(Column c, size_t) const { return c != Absl; }
+    virtual void start() = 0;
     virtual void prepare(Column c) = 0;
     virtual uint64_t run(Column c, size_t row) = 0;
     virtual uint64_t settle(Column, size_t) { return 0; }
@@ -164,20 +192,21 @@ struct ContainerCase {
 // taken from a pool and given its key only when the probe is absent.
 class FindOrInsert final : public ContainerCase {
     const ContainerData &d_;
-    std::array<std::vector<Rec<uint64_t>>, 2> records_, pool_;
-    std::array<NativeTree, 2> trees_; // after the records: goes first
+    RecordSpace space_, pool_;
+    Rec<uint64_t> *next_ = nullptr; // of the pool
+    NativeTree tree_;               // after the records: goes first
 #ifdef TARN_BENCH_HAVE_ABSL
     absl::btree_set<uint64_t> set_;
 #endif
 
-    TARN_BENCH_LOOP uint64_t check_commit(NativeTree &t, Rec<uint64_t> *next) {
+    TARN_BENCH_LOOP uint64_t check_commit() {
         uint64_t sum = 0;
         NativeTree::insert_commit_data data;
         for (uint64_t k : d_.find_or_insert) {
-            auto [it, absent] = t.insert_check(k, data);
+            auto [it, absent] = tree_.insert_check(k, data);
             if (absent) {
-                next->key = k;
-                t.insert_commit(*next++, data);
+                next_->key = k;
+                tree_.insert_commit(*next_++, data);
                 sum = mix(sum, kNotFound);
             } else {
                 sum = mix(sum, digest(it->key));
@@ -185,14 +214,14 @@ class FindOrInsert final : public ContainerCase {
         }
         return sum;
     }
-    TARN_BENCH_LOOP uint64_t find_then_insert(NativeTree &t, Rec<uint64_t> *next) {
+    TARN_BENCH_LOOP uint64_t find_then_insert() {
         uint64_t sum = 0;
         for (uint64_t k : d_.find_or_insert) {
-            if (const Rec<uint64_t> *found = t.find(k)) {
+            if (const Rec<uint64_t> *found = tree_.find(k)) {
                 sum = mix(sum, digest(found->key));
             } else {
-                next->key = k;
-                t.insert(*next++);
+                next_->key = k;
+                tree_.insert(*next_++);
                 sum = mix(sum, kNotFound);
             }
         }
@@ -208,11 +237,17 @@ class FindOrInsert final : public ContainerCase {
         return sum;
     }
 #endif
+    size_t absent() const { return d_.find_or_insert.size() - d_.w->keys.size() / 2; }
 
   public:
     explicit FindOrInsert(const ContainerData &d) : d_(d) {}
     std::vector<std::string> rows() const override { return {"find-or-insert (half present)"}; }
     bool runs(Column, size_t) const override { return true; }
+    void start() override {
+        tree_.clear();
+        space_.renew(d_.w->keys.size());
+        pool_.renew(absent());
+    }
     void prepare(Column c) override {
         if (c == Absl) {
 #ifdef TARN_BENCH_HAVE_ABSL
@@ -221,23 +256,22 @@ class FindOrInsert final : public ContainerCase {
 #endif
             return;
         }
-        trees_[c].clear();
-        records_[c] = lay_out<uint64_t>(d_.w->keys);
-        pool_[c] = std::vector<Rec<uint64_t>>(d_.find_or_insert.size() - d_.w->keys.size() / 2);
-        for (auto &r : records_[c]) trees_[c].insert(r);
+        tree_.clear();
+        Rec<uint64_t> *records = space_.lay_out<Rec<uint64_t>>(d_.w->keys);
+        next_ = pool_.lay_out(absent());
+        for (size_t i = 0; i < d_.w->keys.size(); i++) tree_.insert(records[i]);
     }
     uint64_t run(Column c, size_t) override {
 #ifdef TARN_BENCH_HAVE_ABSL
         if (c == Absl) return absl_insert();
 #endif
-        return c == Measured ? check_commit(trees_[c], pool_[c].data())
-                             : find_then_insert(trees_[c], pool_[c].data());
+        return c == Measured ? check_commit() : find_then_insert();
     }
     uint64_t settle(Column c, size_t) override {
 #ifdef TARN_BENCH_HAVE_ABSL
         if (c == Absl) return contents(set_);
 #endif
-        return contents(trees_[c]);
+        return contents(tree_);
     }
 };
 
@@ -247,24 +281,26 @@ class FindOrInsert final : public ContainerCase {
 // plain insert.
 class SortedLoad final : public ContainerCase {
     const ContainerData &d_;
-    std::array<std::vector<Rec<uint64_t>>, 2> records_;
-    std::array<NativeTree, 2> trees_;
+    RecordSpace space_;
+    Rec<uint64_t> *first_ = nullptr, *last_ = nullptr;
+    NativeTree tree_;
 #ifdef TARN_BENCH_HAVE_ABSL
     absl::btree_set<uint64_t> set_;
 #endif
 
-    TARN_BENCH_LOOP static uint64_t hinted(NativeTree &t, std::vector<Rec<uint64_t>> &records) {
+    TARN_BENCH_LOOP uint64_t hinted() {
         uint64_t linked = 0;
-        for (auto &r : records) linked += &*t.insert(t.end(), r) == &r;
+        for (Rec<uint64_t> *r = first_; r != last_; r++)
+            linked += &*tree_.insert(tree_.end(), *r) == r;
         return linked;
     }
-    TARN_BENCH_LOOP static uint64_t plain(NativeTree &t, std::vector<Rec<uint64_t>> &records) {
+    TARN_BENCH_LOOP uint64_t plain() {
         uint64_t linked = 0;
-        for (auto &r : records) linked += t.insert(r);
+        for (Rec<uint64_t> *r = first_; r != last_; r++) linked += tree_.insert(*r);
         return linked;
     }
-    TARN_BENCH_LOOP static uint64_t sorted(NativeTree &t, std::vector<Rec<uint64_t>> &records) {
-        return t.assign_sorted(records.begin(), records.end()) ? t.size() : 0;
+    TARN_BENCH_LOOP uint64_t sorted() {
+        return tree_.assign_sorted(first_, last_) ? tree_.size() : 0;
     }
 #ifdef TARN_BENCH_HAVE_ABSL
     TARN_BENCH_LOOP uint64_t absl_hinted() {
@@ -279,6 +315,10 @@ class SortedLoad final : public ContainerCase {
         return {"sorted load (hinted)", "sorted load (assign_sorted)"};
     }
     bool runs(Column c, size_t row) const override { return c != Absl || row == 0; }
+    void start() override {
+        tree_.clear();
+        space_.renew(d_.sorted.size());
+    }
     void prepare(Column c) override {
         if (c == Absl) {
 #ifdef TARN_BENCH_HAVE_ABSL
@@ -286,16 +326,18 @@ class SortedLoad final : public ContainerCase {
 #endif
             return;
         }
-        trees_[c].clear();
-        records_[c] = lay_out<uint64_t>(d_.sorted);
+        tree_.clear();
+        first_ = space_.lay_out<Rec<uint64_t>>(d_.sorted);
+        last_ = first_ + d_.sorted.size();
     }
     uint64_t run(Column c, size_t row) override {
 #ifdef TARN_BENCH_HAVE_ABSL
         if (c == Absl) return absl_hinted();
 #endif
-        if (c == Baseline) return plain(trees_[c], records_[c]);
-        return row == 0 ? hinted(trees_[c], records_[c]) : sorted(trees_[c], records_[c]);
+        if (c == Baseline) return plain();
+        return row == 0 ? hinted() : sorted();
     }
+    // The tree's contents, then an empty tree for the next row.
     uint64_t settle(Column c, size_t) override {
         uint64_t sum = 0;
 #ifdef TARN_BENCH_HAVE_ABSL
@@ -305,8 +347,8 @@ class SortedLoad final : public ContainerCase {
             return sum;
         }
 #endif
-        sum = contents(trees_[c]);
-        trees_[c].clear();
+        sum = contents(tree_);
+        tree_.clear();
         return sum;
     }
 };
@@ -315,25 +357,26 @@ class SortedLoad final : public ContainerCase {
 // the change, against erase, change, insert.
 class Rearm final : public ContainerCase {
     const ContainerData &d_;
-    std::array<std::vector<Rec<uint64_t>>, 2> records_;
-    std::array<NativeTree, 2> trees_;
+    RecordSpace space_;
+    Rec<uint64_t> *records_ = nullptr;
+    NativeTree tree_;
 
-    TARN_BENCH_LOOP uint64_t reposition(NativeTree &t, Rec<uint64_t> *records) {
+    TARN_BENCH_LOOP uint64_t reposition() {
         uint64_t linked = 0;
         for (const auto &change : d_.rearms) {
-            Rec<uint64_t> &r = records[change.record];
+            Rec<uint64_t> &r = records_[change.record];
             r.key = change.key;
-            linked += t.reposition(r);
+            linked += tree_.reposition(r);
         }
         return linked;
     }
-    TARN_BENCH_LOOP uint64_t erase_insert(NativeTree &t, Rec<uint64_t> *records) {
+    TARN_BENCH_LOOP uint64_t erase_insert() {
         uint64_t linked = 0;
         for (const auto &change : d_.rearms) {
-            Rec<uint64_t> &r = records[change.record];
-            t.erase(r);
+            Rec<uint64_t> &r = records_[change.record];
+            tree_.erase(r);
             r.key = change.key;
-            linked += t.insert(r);
+            linked += tree_.insert(r);
         }
         return linked;
     }
@@ -341,32 +384,39 @@ class Rearm final : public ContainerCase {
   public:
     explicit Rearm(const ContainerData &d) : d_(d) {}
     std::vector<std::string> rows() const override { return {"re-arm (small key change)"}; }
-    void prepare(Column c) override {
-        trees_[c].clear();
-        records_[c] = lay_out<uint64_t>(d_.w->keys);
-        for (auto &r : records_[c]) trees_[c].insert(r);
+    void start() override {
+        tree_.clear();
+        space_.renew(d_.w->keys.size());
+    }
+    void prepare(Column) override {
+        tree_.clear();
+        records_ = space_.lay_out<Rec<uint64_t>>(d_.w->keys);
+        for (size_t i = 0; i < d_.w->keys.size(); i++) tree_.insert(records_[i]);
     }
     uint64_t run(Column c, size_t) override {
-        return c == Measured ? reposition(trees_[c], records_[c].data())
-                             : erase_insert(trees_[c], records_[c].data());
+        return c == Measured ? reposition() : erase_insert();
     }
-    uint64_t settle(Column c, size_t) override { return contents(trees_[c]); }
+    uint64_t settle(Column, size_t) override { return contents(tree_); }
 };
 
 // The peers' insert, lookup, floor, scan and remove through tarn.hpp over
 // a native 64-bit key in its default (numeric) order, against the same over
 // its big-endian bytes in the byte-wise order, as the "tarn hpp" subject.
+// Both sides have record types of their own: the other rows insert the same
+// keys in the same order into trees of Rec<uint64_t>, which at n = 1000
+// trains the branch predictor for that tree's code, and would for the
+// native side alone.
 class NumericOrder final : public ContainerCase {
-    template <class Key, class... Order>
+    template <class Record, class... Order>
     struct Side {
-        std::vector<Rec<Key>> records;
-        HppTree<Key, Order...> tree;
+        using Key = decltype(Record::key);
+        Record *records = nullptr;
+        TreeOf<Record, Order...> tree;
         std::vector<Key> lookups, floors;
-        void prepare(const Workload<uint64_t> &w) {
-            tree.clear();
+        void prepare(const Workload<uint64_t> &w, RecordSpace &space) {
             lookups = convert(w.lookups[Uniform]);
             floors = convert(w.floors[Uniform]);
-            records = lay_out<Key>(w.keys); // last, as the peers' records
+            records = space.lay_out<Record>(w.keys); // last, as the peers' records
         }
         static std::vector<Key> convert(const std::vector<uint64_t> &keys) {
             std::vector<Key> out;
@@ -374,12 +424,10 @@ class NumericOrder final : public ContainerCase {
             for (uint64_t k : keys) out.push_back(key_from<Key>(k));
             return out;
         }
-        static uint64_t answer(const Rec<Key> *r) {
-            return r ? digest(value_of(r->key)) : kNotFound;
-        }
-        TARN_BENCH_LOOP uint64_t insert() {
+        static uint64_t answer(const Record *r) { return r ? digest(value_of(r->key)) : kNotFound; }
+        TARN_BENCH_LOOP uint64_t insert(size_t n) {
             uint64_t linked = 0;
-            for (auto &r : records) linked += tree.insert(r);
+            for (size_t i = 0; i < n; i++) linked += tree.insert(records[i]);
             return linked;
         }
         TARN_BENCH_LOOP uint64_t find() {
@@ -407,7 +455,7 @@ class NumericOrder final : public ContainerCase {
         }
         uint64_t run(size_t row, const Workload<uint64_t> &w) {
             switch (row) {
-            case 0: return insert();
+            case 0: return insert(w.keys.size());
             case 1: return find();
             case 2: return floor();
             case 3: return scan();
@@ -416,8 +464,9 @@ class NumericOrder final : public ContainerCase {
         }
     };
     const ContainerData &d_;
-    Side<uint64_t> native_;
-    Side<Bytes8, tarn::bytewise> bytes_;
+    RecordSpace space_;
+    Side<Rec<uint64_t, 1>> native_;
+    Side<Rec<Bytes8, 1>, tarn::bytewise> bytes_;
 
   public:
     explicit NumericOrder(const ContainerData &d) : d_(d) {}
@@ -425,8 +474,15 @@ class NumericOrder final : public ContainerCase {
         return {"numeric order: insert", "numeric order: lookup", "numeric order: floor (miss)",
                 "numeric order: scan (/key)", "numeric order: remove"};
     }
+    void start() override {
+        native_.tree.clear();
+        bytes_.tree.clear();
+        space_.renew(d_.w->keys.size());
+    }
     void prepare(Column c) override {
-        c == Measured ? native_.prepare(*d_.w) : bytes_.prepare(*d_.w);
+        native_.tree.clear(); // the space is the other side's no more
+        bytes_.tree.clear();
+        c == Measured ? native_.prepare(*d_.w, space_) : bytes_.prepare(*d_.w, space_);
     }
     uint64_t run(Column c, size_t row) override {
         return c == Measured ? native_.run(row, *d_.w) : bytes_.run(row, *d_.w);
@@ -439,7 +495,7 @@ class NumericOrder final : public ContainerCase {
 // records in its own order.
 class ReverseScan final : public ContainerCase {
     const ContainerData &d_;
-    std::vector<Rec<uint64_t>> records_;
+    RecordSpace space_;
     NativeTree tree_;
 
     static uint64_t at(uint64_t sum, const Rec<uint64_t> &r, uint64_t position) {
@@ -468,12 +524,13 @@ class ReverseScan final : public ContainerCase {
     std::vector<std::string> rows() const override {
         return {"reverse scan, rbegin() (/key)", "reverse scan, -- from end() (/key)"};
     }
-    void prepare(Column c) override {
-        if (c != Measured) return; // one tree for both
+    void start() override { // one tree for both columns
         tree_.clear();
-        records_ = lay_out<uint64_t>(d_.w->keys);
-        for (auto &r : records_) tree_.insert(r);
+        space_.renew(d_.w->keys.size());
+        Rec<uint64_t> *records = space_.lay_out<Rec<uint64_t>>(d_.w->keys);
+        for (size_t i = 0; i < d_.w->keys.size(); i++) tree_.insert(records[i]);
     }
+    void prepare(Column) override {}
     uint64_t run(Column c, size_t row) override {
         if (c == Baseline) return forward();
         return row == 0 ? backward_by_rbegin() : backward_from_end();

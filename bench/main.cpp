@@ -330,9 +330,10 @@ constexpr bool kAbslBuilt =
 bool column_built(Column c) { return c != Absl || kAbslBuilt; }
 
 // The rows on the 8-byte keys of the peers' run at the same n. In each
-// repetition every case lays out all its columns first, then runs them,
-// in one order on even repetitions and the reverse on odd ones, so neither
-// column always finds the caches as the other left them.
+// repetition every case takes fresh memory, then prepares and runs each
+// column in turn, in one order on even repetitions and the reverse on odd
+// ones, so that neither column always finds the caches as the other left
+// them.
 ContainerResult run_container(size_t n, int reps) {
     std::fprintf(stderr, "running tarn.hpp calls, n = %zu, %d repetitions\n", n, reps);
     Workload<uint64_t> w = make_workload<uint64_t>(n, 0x7a51 + n + sizeof(uint64_t));
@@ -356,11 +357,11 @@ ContainerResult run_container(size_t n, int reps) {
                     if (cc.runs(c, row)) return column_built(c);
                 return false;
             };
-            for (int c = 0; c < kColumns; c++)
-                if (runs_any(Column(c))) cc.prepare(Column(c));
+            cc.start();
             for (int i = 0; i < kColumns; i++) {
                 const Column c = Column(rep % 2 ? kColumns - 1 - i : i);
                 if (!runs_any(c)) continue;
+                cc.prepare(c);
                 for (size_t row = 0; row < rows; row++) {
                     if (!cc.runs(c, row)) continue;
                     auto t0 = std::chrono::steady_clock::now();
