@@ -364,6 +364,7 @@ ContainerResult run_container(size_t n, int reps) {
                 cc.prepare(c);
                 for (size_t row = 0; row < rows; row++) {
                     if (!cc.runs(c, row)) continue;
+                    cc.before(c, row);
                     auto t0 = std::chrono::steady_clock::now();
                     uint64_t sum = cc.run(c, row);
                     auto t1 = std::chrono::steady_clock::now();
