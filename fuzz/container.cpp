@@ -1,8 +1,10 @@
 // The differential harness's part for tarn.hpp's container: every change
 // and question of tarn::tree, under its three kinds of order (a number, 16
-// bytes compared byte-wise, a struct by a "less" function), against a model
-// of which record holds which value. The whole tree is checked after every
-// change, and the C calls on head() must answer as the members do.
+// bytes compared byte-wise, a struct by a "less" function) and with two
+// kinds of summary (subtree sizes, interval ends), against a model of which
+// record holds which value, in the tree or in a second tree for the tree
+// algebra. Both trees are checked whole after every change, every summary
+// recomputed, and the C calls on head() must answer as the members do.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -32,8 +34,10 @@ struct Item {
     uint32_t number;
     uint8_t bytes[16];
     pair_key pair;
-    uint8_t value; // the model: the key's value
-    bool linked;   // and whether the tree holds the record
+    uint32_t end, largest_end; // an interval [number, end), and the summary
+    std::size_t size;          // the summary of subtree sizes
+    uint8_t value;             // the model: the key's value
+    bool linked, in_other;     // and which tree holds the record
 };
 constexpr size_t kItems = 48, kValues = 96; // values collide often
 
@@ -55,6 +59,7 @@ void set_key(Item &item, uint8_t v) {
     std::fill(std::begin(item.bytes), std::end(item.bytes), uint8_t(0xC3));
     item.bytes[0] = uint8_t(v >> 4), item.bytes[15] = uint8_t(v & 15);
     item.pair = {uint16_t(v >> 3), uint16_t(v & 7)};
+    item.end = item.number + (1u << 24); // the interval's length: one value
 }
 Item *item_of(const tarn_node *n) { return const_cast<Item *>(reinterpret_cast<const Item *>(n)); }
 bool before(const tarn_node *a, const tarn_node *b) {
@@ -64,15 +69,24 @@ bool before(const tarn_node *a, const tarn_node *b) {
 using Numbers = tarn::tree<Item, &Item::link, &Item::number>;
 using Bytes = tarn::tree<Item, &Item::link, &Item::bytes>;
 using Pairs = tarn::tree<Item, &Item::link, &Item::pair, tarn::order_by<pair_key, pair_less>>;
+using Sized = tarn::tree<Item, &Item::link, &Item::number, tarn::order_by<uint32_t>,
+                         tarn::subtree_size<&Item::size>>;
+using Spans = tarn::tree<Item, &Item::link, &Item::number, tarn::order_by<uint32_t>,
+                         tarn::interval_ends<&Item::end, &Item::largest_end>>;
+
+struct Base {
+    virtual ~Base() = default;
+    virtual void op(const uint8_t *o) = 0;
+};
 
 template <class Tree>
-struct Suite {
+struct Suite final : Base {
     using Key = typename Tree::key_type;
-    Tree tree;
+    Tree tree, other; // other: the second tree of split, join, merge, intersect, subtract
     tarn_tests::TreeCheck check;
 
     static const Key &key(const Item &item) {
-        if constexpr (std::is_same_v<Tree, Numbers>)
+        if constexpr (std::is_same_v<Key, uint32_t>)
             return item.number;
         else if constexpr (std::is_same_v<Tree, Bytes>)
             return item.bytes;
@@ -91,11 +105,11 @@ struct Suite {
         return p;
     }
 
-    // The model's records, in value order.
-    std::vector<Item *> linked() const {
+    // The model's records in the tree (or in other), in value order.
+    std::vector<Item *> linked(bool in_other = false) const {
         std::vector<Item *> out;
         for (Item &item : g_items)
-            if (item.linked) out.push_back(&item);
+            if (in_other ? item.in_other : item.linked) out.push_back(&item);
         std::sort(out.begin(), out.end(), [](Item *a, Item *b) { return a->value < b->value; });
         return out;
     }
@@ -120,19 +134,28 @@ struct Suite {
     Item *at(typename Tree::iterator it) const { return it == tree.end() ? nullptr : &*it; }
 
     // After every change: the whole tree, and the model's records linked.
-    void checked() {
-        MEMBER("(whole tree)");
-        EXPECT(!check(*std::as_const(tree).head(), before));
-        std::vector<Item *> in = linked();
-        EXPECT(check.walk[TARN_WALK_INORDER].size() == in.size() && tree.size() == in.size());
-        for (size_t i = 0; i < in.size(); i++)
-            EXPECT(item_of(check.walk[TARN_WALK_INORDER][i]) == in[i]);
-        for (Item &item : g_items) EXPECT(Tree::is_linked(item) == item.linked);
+    void checked() { // after the member under test
+        for (const Tree *t : {&tree, &other}) {
+            EXPECT(!check(*t->head(), before));
+            std::vector<Item *> in = linked(t == &other);
+            EXPECT(check.walk[TARN_WALK_INORDER].size() == in.size() && t->size() == in.size());
+            for (size_t i = 0; i < in.size(); i++) {
+                Item *item = item_of(check.walk[TARN_WALK_INORDER][i]);
+                EXPECT(item == in[i]);
+                if constexpr (!std::is_same_v<typename Tree::summary_type, tarn::no_summary>) {
+                    Item copy = *item; // its summary, as its children's give it
+                    EXPECT(!Tree::summary_type::summarize(copy, Tree::record_of(item->link.left),
+                                                          Tree::record_of(item->link.right)));
+                }
+            }
+        }
+        for (Item &item : g_items) EXPECT(Tree::is_linked(item) == (item.linked || item.in_other));
     }
 
     Item *unlinked(uint8_t pick) {
         for (size_t i = 0; i < kItems; i++)
-            if (Item &item = g_items[(pick + i) % kItems]; !item.linked) return &item;
+            if (Item &item = g_items[(pick + i) % kItems]; !item.linked && !item.in_other)
+                return &item;
         return nullptr;
     }
     Item *any_linked(uint8_t pick) {
@@ -180,7 +203,8 @@ struct Suite {
         size_t n = 0;
         for (size_t i = 0; i < kItems && n <= how % 8u; i++) {
             Item &item = g_items[(pick + i * 5) % kItems];
-            if (how & 8 ? item.linked || n % 3 : !item.linked) records[n++] = &item;
+            if (!item.in_other && (how & 8 ? item.linked || n % 3 : !item.linked))
+                records[n++] = &item;
         }
         if (how & 8) {
             MEMBER(how & 16 ? "erase(keys, count)" : "erase(records, count)");
@@ -204,10 +228,12 @@ struct Suite {
             want[i] = !holding(records[i]->value), records[i]->linked = want[i];
         }
         MEMBER(how & 16 ? "insert(head, records, count)" : "insert(records, count)");
-        if (how & 16)
-            Tree::insert(*tree.head(), records, n, inserted);
-        else
-            tree.insert(records, n, inserted);
+        if constexpr (std::is_same_v<typename Tree::summary_type, tarn::no_summary>)
+            if (how & 16) {
+                Tree::insert(*tree.head(), records, n, inserted);
+                return EXPECT(std::equal(inserted, inserted + n, want)), checked();
+            }
+        tree.insert(records, n, inserted);
         EXPECT(std::equal(inserted, inserted + n, want));
         checked();
     }
@@ -268,7 +294,7 @@ struct Suite {
         for (Item &item : g_items) item.linked = false;
         std::vector<Item *> records;
         for (size_t i = 0; i < kItems && records.size() < seed % 40; i++)
-            if ((seed * 7 + i * 13) % 5 < 3)
+            if ((seed * 7 + i * 13) % 5 < 3 && !g_items[i].in_other)
                 set_key(g_items[i], uint8_t(i * 2)), records.push_back(&g_items[i]);
         bool ascending = disorder % 4 || records.size() < 2;
         if (!ascending) {
@@ -372,7 +398,92 @@ struct Suite {
         EXPECT(seen == want);
     }
 
-    void op(const uint8_t *o) {
+    // What the summaries answer, against the model; an interval's end
+    // changed in place, then refreshed.
+    void summaries(uint8_t v, uint8_t w, uint8_t pick) {
+        std::vector<Item *> in = linked();
+        Item bound;
+        const uint32_t low = (set_key(bound, uint8_t(v % kValues)), bound.number),
+                       high = (set_key(bound, uint8_t(w % kValues)), bound.number);
+        if constexpr (std::is_same_v<Tree, Sized>) {
+            MEMBER("nth, rank");
+            for (size_t k = 0; k < in.size(); k++)
+                EXPECT(tree.nth(k) == in[k] && tree.rank(*in[k]) == k);
+            EXPECT(!tree.nth(in.size()));
+            MEMBER("count");
+            size_t want = 0;
+            for (Item *item : in) want += item->number >= low && item->number <= high;
+            EXPECT(tree.count(low, high) == want);
+        } else if constexpr (std::is_same_v<Tree, Spans>) {
+            if (Item *item = any_linked(pick)) {
+                MEMBER("refresh");
+                item->end = item->number + uint32_t(pick % 5) * (1u << 24);
+                tree.refresh(*item);
+                checked();
+            }
+            MEMBER("overlaps");
+            std::vector<Item *> want, got;
+            for (Item *item : in)
+                if (item->number < high && low < item->end) want.push_back(item);
+            for (Item &item : tree.overlaps(low, high)) got.push_back(&item);
+            EXPECT(got == want);
+            MEMBER("first_where");
+            Item *first = nullptr;
+            for (Item *item : in)
+                if (!first && item->end >= high) first = item;
+            EXPECT(tree.first_where([&](const Item &below) { return below.largest_end >= high; },
+                                    [&](const Item &item) { return item.end >= high; }) == first);
+        }
+    }
+
+    // Split, join and the set operations, between the tree and other.
+    void algebra(uint8_t how, uint8_t v, uint8_t pick) {
+        v %= kValues;
+        std::vector<Item *> mine = linked(), theirs = linked(true);
+        auto held_by = [](const std::vector<Item *> &in, uint8_t value) {
+            return std::any_of(in.begin(), in.end(),
+                               [value](Item *i) { return i->value == value; });
+        };
+        switch (how % 5) {
+        case 0:
+            MEMBER("insert (other)");
+            for (uint8_t i = 0; i < pick % 6; i++)
+                if (Item *item = unlinked(uint8_t(pick + i * 11))) {
+                    set_key(*item, uint8_t((v + i * 13) % kValues));
+                    const bool held = held_by(linked(true), item->value);
+                    EXPECT((item->in_other = other.insert(*item)) == !held);
+                }
+            break;
+        case 1:
+            MEMBER("split");
+            other = tree.split(probe(v).key);
+            for (Item *item : theirs) item->in_other = false;
+            for (Item *item : mine)
+                if (item->value > v) item->linked = false, item->in_other = true;
+            break;
+        case 2:
+            MEMBER("join");
+            if (!mine.empty() && !theirs.empty() && mine.back()->value >= theirs.front()->value)
+                return;
+            tree.join(std::move(other));
+            for (Item *item : theirs) item->in_other = false, item->linked = true;
+            break;
+        case 3:
+            MEMBER("merge");
+            tree.merge(other);
+            for (Item *item : theirs)
+                if (!held_by(mine, item->value)) item->in_other = false, item->linked = true;
+            break;
+        default:
+            MEMBER(pick & 1 ? "intersect" : "subtract");
+            pick & 1 ? tree.intersect(other) : tree.subtract(other);
+            for (Item *item : mine)
+                if (held_by(theirs, item->value) != bool(pick & 1)) item->linked = false;
+        }
+        checked();
+    }
+
+    void op(const uint8_t *o) override {
         switch (o[0] % 8) {
         case 0:
         case 1:
@@ -380,34 +491,32 @@ struct Suite {
         case 3: return o[1] & 64 ? burst(o[1], o[2], o[3]) : reposition(o[1], o[2]);
         case 4: return erase(o[1], o[2], o[3]);
         case 5: return o[1] < 16 ? assign_sorted(o[2], o[3]) : query(uint8_t(o[2] % kValues), o[3]);
-        case 6: return query(uint8_t(o[2] % kValues), o[3]);
-        default: return iterate(o[1], o[2], o[3]);
+        case 6:
+            return o[1] & 128 ? algebra(o[1], o[2], o[3]) : query(uint8_t(o[2] % kValues), o[3]);
+        default: return o[1] & 128 ? summaries(o[1], o[2], o[3]) : iterate(o[1], o[2], o[3]);
         }
     }
 };
 
-Suite<Numbers> *g_numbers;
-Suite<Bytes> *g_bytes;
-Suite<Pairs> *g_pairs;
-uint8_t g_flavor;
+Base *g_suite;
 
 } // namespace
 
 // Starts the container's part of an input: no record linked, and one of the
-// three kinds of tree, each emptied while its records are still there.
+// five kinds of tree, emptied while their records are still there.
 void container_reset(uint8_t flavor) {
-    delete g_numbers, delete g_bytes, delete g_pairs;
-    g_numbers = nullptr, g_bytes = nullptr, g_pairs = nullptr;
+    delete g_suite;
     for (Item &item : g_items) item = Item{}, set_key(item, 0);
-    g_flavor = flavor % 3;
-    if (g_flavor == 0) g_numbers = new Suite<Numbers>;
-    if (g_flavor == 1) g_bytes = new Suite<Bytes>;
-    if (g_flavor == 2) g_pairs = new Suite<Pairs>;
+    switch (flavor % 5) {
+    case 0: g_suite = new Suite<Numbers>; break;
+    case 1: g_suite = new Suite<Bytes>; break;
+    case 2: g_suite = new Suite<Pairs>; break;
+    case 3: g_suite = new Suite<Sized>; break;
+    default: g_suite = new Suite<Spans>;
+    }
 }
 
 void container_op(const uint8_t *op, size_t index) {
     g_index = index;
-    if (g_numbers) g_numbers->op(op);
-    if (g_bytes) g_bytes->op(op);
-    if (g_pairs) g_pairs->op(op);
+    g_suite->op(op);
 }

@@ -10,12 +10,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <numeric>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "tarn.h"
 #define TARN_PORTABLE_TWO_WAY // the core's way without assembly here, the library's with
-#include "tarn/rebalance.hpp"
+#include "tarn/algebra.hpp"
 #include "tree_check.hpp"
 
 namespace {
@@ -132,6 +133,86 @@ void every_removal_order_of_every_tree_of_up_to_six_keys() {
                 return true;
             });
         });
+}
+
+// Joins and splits, through the core: a tree built by each shape's order
+// over keys first, first + 2, ... (odd probes fall between keys).
+struct Parts {
+    Rec recs[16];
+    tarn_tests::TreeCheck check;
+    tarn::detail::subtree build(const std::vector<uint8_t> &order, uint8_t first) {
+        tarn_head h{};
+        for (uint8_t k : order) {
+            Rec &r = recs[first / 2 + k];
+            r = {{}, uint8_t(first + 2 * k), 0};
+            tarn::detail::insert<largest_key>(h, &r.node, offsetof(Rec, key),
+                                              tarn::detail::word_order<uint8_t>(&r.key));
+        }
+        return {h.root, tarn::detail::height_of(h.root)};
+    }
+    // The first failure of t, which should hold the keys from..to (step 2).
+    const char *fails(tarn::detail::subtree t, int from, int to) {
+        tarn_head h{};
+        h.root = t.top, h.count = size_t(to < from ? 0 : (to - from) / 2 + 1);
+        if (to < from && t.top) return "a part that should be empty is not";
+        if (const char *failure = check(h)) return failure;
+        if (tarn::detail::height_of(t.top) != t.height) return "height reported wrong";
+        if (!summaries_hold(t.top)) return "a summary is wrong";
+        for (const tarn_node *n : check.walk[TARN_WALK_INORDER])
+            if (reinterpret_cast<const Rec *>(n)->key != from)
+                return "keys out of place";
+            else
+                from += 2;
+        return nullptr;
+    }
+};
+
+// Each shape of tree of up to seven nodes, joined with every other around a
+// key between them, and split at every key and between keys.
+TEST(SmallTrees, EveryJoinAndSplitOfEveryShape) {
+    std::vector<std::vector<uint8_t>> shapes; // an order that builds each
+    std::set<std::string> seen;
+    for (size_t n = 0; n <= 7; n++)
+        each_order(n, [&](const uint8_t *order) {
+            Parts p;
+            tarn::detail::subtree t = p.build({order, order + n}, 0);
+            std::string shape;
+            p.check({t.top, nullptr, 0, nullptr, nullptr, 0, 0, 0, n});
+            for (const tarn_node *node : p.check.walk[TARN_WALK_PREORDER])
+                shape += char('a' + node->balance) + std::string(node->left ? "l" : "") +
+                         (node->right ? "r" : "");
+            if (seen.insert(std::to_string(n) + shape).second)
+                shapes.emplace_back(order, order + n);
+            return true;
+        });
+    for (const auto &left : shapes)
+        for (const auto &right : shapes) {
+            Parts p;
+            const uint8_t middle = uint8_t(2 * left.size());
+            auto joined = tarn::detail::join<largest_key>(
+                p.build(left, 0), &p.recs[middle / 2].node, p.build(right, uint8_t(middle + 2)));
+            p.recs[middle / 2].key = middle;
+            summaries_hold(joined.top); // the middle's key set after: refresh again below
+            tarn::detail::refresh_upwards<largest_key>(&p.recs[middle / 2].node, nullptr);
+            if (const char *failure = p.fails(joined, 0, middle + 2 * int(right.size())))
+                return ADD_FAILURE() << failure << " joining " << spell(left.data(), left.size())
+                                     << " and " << spell(right.data(), right.size());
+        }
+    for (const auto &order : shapes)
+        for (uint8_t probe = 0; probe <= 2 * order.size(); probe++) {
+            Parts p;
+            const auto cut = tarn::detail::split<largest_key>(
+                p.build(order, 0), offsetof(Rec, key), tarn::detail::word_order<uint8_t>(&probe));
+            const int last = 2 * int(order.size()) - 2, on_key = probe % 2 == 0;
+            const char *failure = p.fails(cut.below, 0, std::min(last, probe - 1 - on_key));
+            if (!failure) failure = p.fails(cut.above, probe + 1 + on_key, last);
+            if (!failure &&
+                (cut.equal != (probe % 2 || probe > last ? nullptr : &p.recs[probe / 2].node)))
+                failure = "the equal node";
+            if (failure)
+                return ADD_FAILURE() << failure << " splitting "
+                                     << spell(order.data(), order.size()) << " at " << int(probe);
+        }
 }
 
 TEST(SmallTrees, EveryInsertionOrderOfUpToEightKeys) {

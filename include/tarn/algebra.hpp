@@ -31,31 +31,12 @@ inline int child_height(const tarn_node *n, side s, int h) noexcept {
     return n->balance == heavy(other(s)) ? h - 2 : h - 1;
 }
 
-// The subtree on side s of p's child c grew by one level: climbs while
-// subtrees grow, as insertion does, but a grown child may be balanced here,
-// which a single rotation leaves one level taller (rotate_after_shrink's
-// cases seen from the other side). Gives whether the whole tree grew.
-template <class Hook>
-inline bool climb_after_growth(tarn_head &head, tarn_node *c) noexcept {
-    for (tarn_node *p = c->parent; p; c = p, p = p->parent) {
-        const side s = p->right == c ? side::right : side::left;
-        if (p->balance == TARN_BAL_EQ) {
-            p->balance = heavy(s);
-            continue;
-        }
-        if (p->balance != heavy(s)) return p->balance = TARN_BAL_EQ, false;
-        if (on_side(other(s),
-                    [&](auto d) { return rotate_after_shrink<decltype(d)::value, Hook>(head, p); }))
-            return false;
-        p = p->parent; // lifted over p, one level taller than p was
-    }
-    return true;
-}
-
 // k between a tree of smaller keys on side other(S) and `low`, a shorter
 // tree on side S by two levels or more: k goes down the taller tree's S
 // spine to the first node c no more than one level taller than `low`,
-// takes c's place with c and `low` below it, and the climb retraces.
+// takes c's place with c and `low` below it, and the climb retraces as
+// after an insertion: k is balanced only where c was the shorter child of
+// a node heavy the other way, which the growth balances.
 /*
  *        tall                   tall
  *        /  \                   /  \
@@ -78,7 +59,7 @@ inline subtree join_down(subtree tall, tarn_node *k, subtree low) noexcept {
     k->balance = h > low.height ? heavy(other(S)) : TARN_BAL_EQ;
     tarn_head local{};
     local.root = tall.top;
-    const bool grew = climb_after_growth<Hook>(local, k);
+    const bool grew = !retrace_after_growth<Hook>(local, k);
     if constexpr (Hook::active) refresh_upwards<Hook>(k, nullptr);
     return {local.root, tall.height + grew};
 }

@@ -88,9 +88,8 @@ struct word128_order {
 template <class Int>
 struct native_word_order {
     using word_type = std::make_unsigned_t<Int>;
-    static constexpr word_type flip = std::is_signed_v<Int> ? word_type(word_type(1)
-                                                                        << (8 * sizeof(Int) - 1))
-                                                            : word_type(0);
+    static constexpr word_type flip =
+        std::is_signed_v<Int> ? word_type(word_type(1) << (8 * sizeof(Int) - 1)) : word_type(0);
     word_type probe;
     native_word_order() = default;
     explicit native_word_order(const void *p) noexcept : probe(load(p)) {}

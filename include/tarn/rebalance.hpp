@@ -17,16 +17,18 @@
 namespace tarn::detail {
 
 // Refreshes low and its ancestors, children before parents: every node up
-// to `through` (the highest node a change restructured, NULL for the
-// root), then on until a node's summary stays as it was, whose ancestors
-// then need nothing.
+// to `through` (the highest node a change restructured, NULL for the root),
+// then on until a node's summary stays as it was. A node above `through`
+// held the summary of its subtree before the change, so one that stays
+// leaves its ancestors right; at or below `through` a summary may be stale
+// (a node linked anew keeps whatever its record held), so none ends the
+// climb there.
 template <class Hook>
 inline void refresh_upwards(tarn_node *low, const tarn_node *through) noexcept {
     bool above = false;
     for (tarn_node *n = low; n; n = n->parent) {
-        bool changed = Hook::refresh(n);
+        if (!Hook::refresh(n) && above) return;
         above = above || n == through;
-        if (above && !changed) return;
     }
 }
 
@@ -53,11 +55,30 @@ template <side S, class Hook>
         if (!p->left && !p->right && p->balance != TARN_BAL_EQ) std::abort();
 }
 
+// node's subtree grew by one level (a node linked as a leaf, or a tree
+// joined in): climbs while subtrees grow, with at most one single or double
+// rotation. The side that grew is named by its balance code, computed
+// rather than branched on: it is a coin toss per level. Gives the top of
+// the subtree where the climb stopped, or NULL when the whole tree grew.
+template <class Hook>
+inline tarn_node *retrace_after_growth(tarn_head &head, tarn_node *node) noexcept {
+    for (tarn_node *c = node, *p = node->parent; p; c = p, p = p->parent) {
+        std::uint32_t grown = p->right == c ? TARN_BAL_RH : TARN_BAL_LH;
+        if (p->balance == TARN_BAL_EQ) {
+            p->balance = grown;
+            continue;
+        }
+        if (p->balance != grown) return p->balance = TARN_BAL_EQ, p;
+        on_side(side(grown == TARN_BAL_RH),
+                [&](auto d) { fix_heavy_side<decltype(d)::value, Hook>(head, p); });
+        return p->parent; // the node lifted over p
+    }
+    return nullptr;
+}
+
 // Links node, whose five fields are zero, as parent's child on side s (the
 // free link a descent ended at; no parent: the root of an empty tree),
-// then climbs while subtrees grow. The side that grew is named by its
-// balance code, computed rather than branched on: it is a coin toss per
-// level.
+// then retraces.
 template <class Hook = no_hook>
 inline void link_at(tarn_head &head, tarn_node *node, tarn_node *parent, side s) noexcept {
     node->in_tree = 1;
@@ -69,24 +90,9 @@ inline void link_at(tarn_head &head, tarn_node *node, tarn_node *parent, side s)
     }
     child_link(parent, s) = node;
     node->parent = parent;
-    tarn_node *top = nullptr; // of the subtree where the climb stopped
-    for (tarn_node *c = node, *p = parent; p; c = p, p = p->parent) {
-        std::uint32_t grown = p->right == c ? TARN_BAL_RH : TARN_BAL_LH;
-        if (p->balance == TARN_BAL_EQ) {
-            p->balance = grown;
-            continue;
-        }
-        if (p->balance == grown) {
-            on_side(side(grown == TARN_BAL_RH),
-                    [&](auto d) { fix_heavy_side<decltype(d)::value, Hook>(head, p); });
-            top = p->parent; // the node lifted over p
-        } else {
-            p->balance = TARN_BAL_EQ;
-            top = p;
-        }
-        break;
-    }
+    tarn_node *top = retrace_after_growth<Hook>(head, node);
     if constexpr (Hook::active) refresh_upwards<Hook>(node, top);
+    static_cast<void>(top);
 }
 
 // Where insertion's descent under order ends in head's tree (not empty),
