@@ -103,7 +103,7 @@ int main() {
             due.yield();
             if (t->period_ms) {
                 t->when.deadline_ms += t->period_ms; // may land before now: fires again
-                queue.reposition(*t);                 // in place when it still fits there
+                queue.reposition(*t);                // in place when it still fits there
                 rearmed++;
             } else {
                 queue.erase(*t);

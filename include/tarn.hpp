@@ -163,7 +163,10 @@ inline std::uint32_t code_of(const Key &a, const Key &b) noexcept {
         return a == b ? TARN_CMP_EQUAL : a > b ? TARN_CMP_GREATER : TARN_CMP_LESS;
     } else if constexpr (std::is_same_v<decltype(Compare), std::nullptr_t>) {
 #if defined(__cpp_lib_three_way_comparison) && __cpp_lib_three_way_comparison >= 201907L
-        return code_of<Key, std::compare_three_way{}>(a, b);
+        if constexpr (std::three_way_comparable<Key>)
+            return code_of<Key, std::compare_three_way{}>(a, b);
+        else
+            return a < b ? TARN_CMP_LESS : b < a ? TARN_CMP_GREATER : TARN_CMP_EQUAL;
 #else
         return a < b ? TARN_CMP_LESS : b < a ? TARN_CMP_GREATER : TARN_CMP_EQUAL;
 #endif
@@ -883,6 +886,7 @@ class tree {
         overlap_iterator first;
         overlap_iterator begin() const noexcept { return first; }
         overlap_iterator end() const noexcept { return overlap_iterator(); }
+        bool empty() const noexcept { return first == end(); }
     };
     overlap_range overlaps(const key_type &a, const key_type &b) const noexcept {
         static_assert(detail::intervals_v<Summary>, "overlaps needs tarn::interval_ends");
