@@ -999,17 +999,26 @@ class tree {
                                           detail::offset_of<Node>());
     }
     iterator at(tarn_node *node) const noexcept { return iterator(node, &head_); }
+    // A cursor's yield point: its key saved, its node dropped.
+    static void save(tarn_iterator &cursor) noexcept {
+        if (!cursor.current) return;
+        std::memcpy(cursor.saved_key, key_of(cursor.current), sizeof(key_type));
+        cursor.current = nullptr;
+    }
 
     // Row's answer for key, by the way the rule gives the tree's own
     // descriptor, as the C call's.
     template <const detail::code_row &Row>
     tarn_node *search(const key_type &key) const noexcept {
-        if (!head_.root) return nullptr;
-        const auto order = bind(&key);
+        return search_in<Row>(head_, &key);
+    }
+    template <const detail::code_row &Row>
+    static tarn_node *search_in(const tarn_head &head, const void *key) noexcept {
+        if (!head.root) return nullptr;
+        const auto order = bind(key);
         return detail::with_way<Row, decltype(order)>(
-            detail::ordered_by_own_configuration(head_), head_.count, [&](auto way) {
-                return detail::answer_of(
-                    detail::descend<decltype(way)>(head_.root, delta(), order));
+            detail::ordered_by_own_configuration(head), head.count, [&](auto way) {
+                return detail::answer_of(detail::descend<decltype(way)>(head.root, delta(), order));
             });
     }
     template <side S>
@@ -1240,7 +1249,8 @@ class tree<Record, Node, Key, Order, Summary>::range_view {
 // current key and drops the record; the tree may then change in any way,
 // and the next step finds the first key above the saved one among the
 // records linked by then. Without a yield the tree must not change while
-// the scan stands on a record.
+// the scan stands on a record. Steps answer as the C cursor's calls
+// (tarn_get_next_node, tarn_get_previous_node, tarn_pre_sched_yield), inline.
 //
 //     auto s = timers.scan();
 //     for (timer *t = s.first(); t; t = s.next()) {
@@ -1260,28 +1270,18 @@ class tree<Record, Node, Key, Order, Summary>::cursor {
     explicit cursor(const tarn_head &head) noexcept : head_(&head) {}
 
     // Stands on the smallest record; nullptr (and detached) when empty.
-    Record *first() noexcept {
-        placed_ = true;
-        tarn_init_iterator(head_, &cursor_);
-        return record_of(tarn_get_first_node(head_, &cursor_.current));
-    }
+    Record *first() noexcept { return place(outermost<side::left>()); }
     // Detaches at key: next() then gives the first record above key and
     // prev() the last below it; a record whose key is key is skipped.
     void seek(const key_type &key) noexcept {
-        placed_ = true;
-        tarn_init_iterator(head_, &cursor_);
+        placed_ = true, cursor_.current = nullptr;
         std::memcpy(cursor_.saved_key, &key, sizeof(key_type));
     }
-    Record *next() noexcept {
-        if (!placed_) return first();
-        return record_of(tarn_get_next_node(head_, &cursor_));
-    }
+    Record *next() noexcept { return placed_ ? record_of(advance<side::right>()) : first(); }
     Record *prev() noexcept {
-        if (!placed_)
-            return place(head_->root ? detail::outermost<side::right>(head_->root) : nullptr);
-        return record_of(tarn_get_previous_node(head_, &cursor_));
+        return placed_ ? record_of(advance<side::left>()) : place(outermost<side::right>());
     }
-    void yield() noexcept { tarn_pre_sched_yield(head_, &cursor_); }
+    void yield() noexcept { save(cursor_); }
 
     // The record stood on; nullptr after a yield or at the end.
     Record *current() const noexcept { return record_of(cursor_.current); }
@@ -1289,10 +1289,24 @@ class tree<Record, Node, Key, Order, Summary>::cursor {
     tarn_iterator &raw() noexcept { return placed_ = true, cursor_; }
 
   private:
+    template <side S>
+    tarn_node *outermost() const noexcept {
+        return head_->root ? detail::outermost<S>(head_->root) : nullptr;
+    }
     Record *place(tarn_node *node) noexcept {
-        placed_ = true;
-        cursor_.current = node;
+        placed_ = true, cursor_.current = node;
         return record_of(node);
+    }
+    // Holding: a step through links, stored whatever it finds. Detached: a
+    // search beyond the saved key, stored when it finds a node.
+    template <side S>
+    tarn_node *advance() noexcept {
+        if (cursor_.current) return cursor_.current = detail::step<S>(cursor_.current);
+        tarn_node *found =
+            head_->root ? detail::strictly_beyond<S>(head_->root, delta(), bind(cursor_.saved_key))
+                        : nullptr;
+        if (found) cursor_.current = found;
+        return found;
     }
     const tarn_head *head_;
     tarn_iterator cursor_{};
@@ -1302,7 +1316,9 @@ class tree<Record, Node, Key, Order, Summary>::cursor {
 // A scan over low <= key <= high, which may yield as cursor does. It ends at
 // the first record past either bound; one placed outside them (by seek())
 // ends it too. Unplaced, it starts at the first record in range (next()) or
-// the last (prev()).
+// the last (prev()). Steps answer as tarn_get_first_node_in_range and
+// tarn_get_next_node_in_range, inline, and store what they return, nullptr
+// included.
 template <class Record, auto Node, auto Key, class Order, class Summary>
 class tree<Record, Node, Key, Order, Summary>::range_cursor {
   public:
@@ -1310,38 +1326,45 @@ class tree<Record, Node, Key, Order, Summary>::range_cursor {
         : head_(&head), low_(low), high_(high) {}
 
     Record *first() noexcept {
-        placed_ = true;
-        tarn_init_iterator(head_, &cursor_);
-        return record_of(
-            tarn_get_first_node_in_range(head_, low_.get(), high_.get(), &cursor_.current));
+        tarn_node *n = search_in<detail::ceiling_row>(*head_, low_.get());
+        return place(n && bind(high_.get())(key_of(n)) == TARN_CMP_GREATER ? nullptr : n);
     }
     void seek(const key_type &key) noexcept {
-        placed_ = true;
-        tarn_init_iterator(head_, &cursor_);
+        placed_ = true, cursor_.current = nullptr;
         std::memcpy(cursor_.saved_key, &key, sizeof(key_type));
     }
     Record *next() noexcept {
         if (!placed_) return first();
-        return record_of(tarn_get_next_node_in_range(head_, low_.get(), high_.get(), &cursor_));
+        tarn_node *n = cursor_.current ? detail::step<side::right>(cursor_.current)
+                       : head_->root
+                           ? detail::resume_after(head_->root, delta(), bind(cursor_.saved_key))
+                           : nullptr;
+        return place(n);
     }
-    // The step before: the previous record, kept when it lies within the
-    // bounds; the cursor stores what it returns, nullptr included.
+    // The step before: the previous record, or from an unplaced scan the
+    // last record not above high.
     Record *prev() noexcept {
-        tarn_node *node =
-            placed_ ? tarn_get_previous_node(head_, &cursor_) : tarn_lookup_le(head_, high_.get());
-        placed_ = true;
-        if (node && (bind(low_.get())(key_of(node)) == TARN_CMP_LESS ||
-                     bind(high_.get())(key_of(node)) == TARN_CMP_GREATER))
-            node = nullptr;
-        return record_of(cursor_.current = node);
+        tarn_node *n = !placed_          ? search_in<detail::floor_row>(*head_, high_.get())
+                       : cursor_.current ? detail::step<side::left>(cursor_.current)
+                       : head_->root     ? detail::strictly_beyond<side::left>(head_->root, delta(),
+                                                                           bind(cursor_.saved_key))
+                                         : nullptr;
+        return place(n);
     }
-    void yield() noexcept { tarn_pre_sched_yield(head_, &cursor_); }
+    void yield() noexcept { save(cursor_); }
 
     Record *current() const noexcept { return record_of(cursor_.current); }
     // The C cursor, for the C calls.
     tarn_iterator &raw() noexcept { return placed_ = true, cursor_; }
 
   private:
+    // Stands on node when it lies within the bounds, else on nothing.
+    Record *place(tarn_node *node) noexcept {
+        placed_ = true;
+        if (node && !detail::within(bind(low_.get()), bind(high_.get()), key_of(node)))
+            node = nullptr;
+        return record_of(cursor_.current = node);
+    }
     const tarn_head *head_;
     detail::key_copy<key_type> low_, high_;
     tarn_iterator cursor_{};

@@ -3,7 +3,8 @@
 // release. C++17.
 //
 // Answers that take more than one descent's stop or candidate: the strict
-// searches by key and the steps from a probe.
+// searches by key, a range cursor's checks and resumption, and the steps
+// from a probe.
 #ifndef TARN_SEARCHES_HPP
 #define TARN_SEARCHES_HPP
 
@@ -33,6 +34,42 @@ inline tarn_node *strictly_beyond(tarn_node *n, std::uintptr_t delta, const Orde
     std::uint32_t r = ask_again(d, delta, order);
     if (r == TARN_CMP_EQUAL || r == far_side) return d.end;
     return step<S>(d.end);
+}
+
+// A node passes the lower bound of a range on 0 or 1 and the upper bound
+// on 0 or 2.
+constexpr bool not_below(std::uint32_t r) noexcept {
+    return r == TARN_CMP_EQUAL || r == TARN_CMP_GREATER;
+}
+constexpr bool not_above(std::uint32_t r) noexcept {
+    return r == TARN_CMP_EQUAL || r == TARN_CMP_LESS;
+}
+
+// A range step's two checks, high's only when low's passes. Keys that load
+// as integers compare as such, where a code per check would branch twice: a
+// code of theirs is only ever 0, 1 or 2 and calls nothing, so low <= key <=
+// high is exactly "low's code is 0 or 1 and high's is 0 or 2".
+template <class Order>
+inline bool within(const Order &low, const Order &high, const void *key) {
+    if constexpr (word_keys_v<Order>) {
+        auto word = Order::load(key);
+        return low.probe <= word && word <= high.probe;
+    } else {
+        return not_below(low(key)) && not_above(high(key));
+    }
+}
+
+// Where a detached range cursor resumes: the node after its saved key.
+// Unlike strictly_beyond, an end node that answers 0 (or a code outside
+// 0..2) the second time gives nothing.
+template <class Order>
+inline tarn_node *resume_after(tarn_node *root, std::uintptr_t delta, const Order &saved) {
+    descent d = descend<by_codes<find_row>>(root, delta, saved);
+    if (d.stop) return step<side::right>(d.stop);
+    std::uint32_t r = ask_again(d, delta, saved);
+    if (r == TARN_CMP_GREATER) return d.end;
+    if (r == TARN_CMP_LESS) return step<side::right>(d.end);
+    return nullptr;
 }
 
 // The first node after (S = right) or before (S = left) a probe, by the

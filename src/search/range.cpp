@@ -6,28 +6,9 @@ using namespace tarn::lib;
 
 namespace {
 
-// A node passes the lower bound on 0 or 1 and the upper bound on 0 or 2
-// (the step's checks, and the second first-node search's upper check).
-constexpr bool not_below(uint32_t r) { return r == TARN_CMP_EQUAL || r == TARN_CMP_GREATER; }
-constexpr bool not_above(uint32_t r) { return r == TARN_CMP_EQUAL || r == TARN_CMP_LESS; }
-
 struct bounds {
     const void *low, *high;
 };
-
-// A range step's two checks, high's only when low's passes. Keys that load
-// as integers compare as such, where a code per check would branch twice: a
-// byte-wise code is only ever 0, 1 or 2 and calls nothing, so low <= key
-// <= high is exactly "low's code is 0 or 1 and high's is 0 or 2".
-template <class Order>
-bool within(const Order &low, const Order &high, const void *key) {
-    if constexpr (word_keys_v<Order>) {
-        auto word = Order::load(key);
-        return low.probe <= word && word <= high.probe;
-    } else {
-        return not_below(low(key)) && not_above(high(key));
-    }
-}
 
 // Shared entry of the two first-node calls: resolves the tree, runs `find`
 // with low bound to the descriptor's comparison and against_high giving a
@@ -85,26 +66,13 @@ struct equal_or_next_within {
     }
 };
 
-// Where a detached range cursor resumes: the node after its saved key.
-// Unlike strictly_beyond, an end node that answers 0 (or a code outside
-// 0..2) the second time gives nothing.
-template <class Order>
-tarn_node *resume_after_saved_key(tarn_node *root, uintptr_t delta, const Order &saved) {
-    descent d = descend<by_codes<find_row>>(root, delta, saved);
-    if (d.stop) return step<side::right>(d.stop);
-    uint32_t r = ask_again(d, delta, saved);
-    if (r == TARN_CMP_GREATER) return d.end;
-    if (r == TARN_CMP_LESS) return step<side::right>(d.end);
-    return nullptr;
-}
-
 template <class OrderFor>
 tarn_node *next_in_range(const tarn_head *head, bounds b, tarn_iterator *it, OrderFor order_for) {
     tarn_node *root = it->current ? nullptr : effective_root(head);
     if (!it->current && !root) return nullptr;
     uintptr_t delta = key_delta(head);
     tarn_node *n = it->current ? step<side::right>(it->current)
-                               : resume_after_saved_key(root, delta, order_for(it->saved_key));
+                               : resume_after(root, delta, order_for(it->saved_key));
     return n && within(order_for(b.low), order_for(b.high), key_at(n, delta)) ? n : nullptr;
 }
 
