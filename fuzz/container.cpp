@@ -1,5 +1,5 @@
 // The differential harness's part for tarn.hpp's container: every change
-// and question of tarn::tree, under its three kinds of order (a number, 16
+// and question of tarn::tree, under its three kinds of order (a signed number, 16
 // bytes compared byte-wise, a struct by a "less" function) and with two
 // kinds of summary (subtree sizes, interval ends), against a model of which
 // record holds which value, in the tree or in a second tree for the tree
@@ -31,13 +31,13 @@ bool pair_less(const pair_key &a, const pair_key &b) {
 // the value does.
 struct Item {
     tarn::hook link;
-    uint32_t number;
+    int32_t number;
     uint8_t bytes[16];
     pair_key pair;
-    uint32_t end, largest_end; // an interval [number, end), and the summary
-    std::size_t size;          // the summary of subtree sizes
-    uint8_t value;             // the model: the key's value
-    bool linked, in_other;     // and which tree holds the record
+    int32_t end, largest_end; // an interval [number, end), and the summary
+    std::size_t size;         // the summary of subtree sizes
+    uint8_t value;            // the model: the key's value
+    bool linked, in_other;    // and which tree holds the record
 };
 constexpr size_t kItems = 48, kValues = 96; // values collide often
 
@@ -55,11 +55,12 @@ const char *g_member; // the member under test
 }
 
 void set_key(Item &item, uint8_t v) {
-    item.value = v, item.number = uint32_t(v) << 24 | 0x123456; // bytes would misorder these
+    // Signed, half of them negative: bytes would misorder these.
+    item.value = v, item.number = (v - int32_t(kValues / 2)) * (1 << 24) + 0x123456;
     std::fill(std::begin(item.bytes), std::end(item.bytes), uint8_t(0xC3));
     item.bytes[0] = uint8_t(v >> 4), item.bytes[15] = uint8_t(v & 15);
     item.pair = {uint16_t(v >> 3), uint16_t(v & 7)};
-    item.end = item.number + (1u << 24); // the interval's length: one value
+    item.end = item.number + (1 << 24); // the interval's length: one value
 }
 Item *item_of(const tarn_node *n) { return const_cast<Item *>(reinterpret_cast<const Item *>(n)); }
 bool before(const tarn_node *a, const tarn_node *b) {
@@ -69,9 +70,9 @@ bool before(const tarn_node *a, const tarn_node *b) {
 using Numbers = tarn::tree<Item, &Item::link, &Item::number>;
 using Bytes = tarn::tree<Item, &Item::link, &Item::bytes>;
 using Pairs = tarn::tree<Item, &Item::link, &Item::pair, tarn::order_by<pair_key, pair_less>>;
-using Sized = tarn::tree<Item, &Item::link, &Item::number, tarn::order_by<uint32_t>,
+using Sized = tarn::tree<Item, &Item::link, &Item::number, tarn::order_by<int32_t>,
                          tarn::subtree_size<&Item::size>>;
-using Spans = tarn::tree<Item, &Item::link, &Item::number, tarn::order_by<uint32_t>,
+using Spans = tarn::tree<Item, &Item::link, &Item::number, tarn::order_by<int32_t>,
                          tarn::interval_ends<&Item::end, &Item::largest_end>>;
 
 struct Base {
@@ -86,7 +87,7 @@ struct Suite final : Base {
     tarn_tests::TreeCheck check;
 
     static const Key &key(const Item &item) {
-        if constexpr (std::is_same_v<Key, uint32_t>)
+        if constexpr (std::is_same_v<Key, int32_t>)
             return item.number;
         else if constexpr (std::is_same_v<Tree, Bytes>)
             return item.bytes;
@@ -403,8 +404,8 @@ struct Suite final : Base {
     void summaries(uint8_t v, uint8_t w, uint8_t pick) {
         std::vector<Item *> in = linked();
         Item bound;
-        const uint32_t low = (set_key(bound, uint8_t(v % kValues)), bound.number),
-                       high = (set_key(bound, uint8_t(w % kValues)), bound.number);
+        const int32_t low = (set_key(bound, uint8_t(v % kValues)), bound.number),
+                      high = (set_key(bound, uint8_t(w % kValues)), bound.number);
         if constexpr (std::is_same_v<Tree, Sized>) {
             MEMBER("nth, rank");
             for (size_t k = 0; k < in.size(); k++)
@@ -417,7 +418,7 @@ struct Suite final : Base {
         } else if constexpr (std::is_same_v<Tree, Spans>) {
             if (Item *item = any_linked(pick)) {
                 MEMBER("refresh");
-                item->end = item->number + uint32_t(pick % 5) * (1u << 24);
+                item->end = item->number + pick % 5 * (1 << 24);
                 tree.refresh(*item);
                 checked();
             }
