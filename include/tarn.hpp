@@ -512,7 +512,7 @@ class tree {
         std::uint32_t r = after ? order(key_of(after)) : TARN_CMP_GREATER;
         if (r == TARN_CMP_EQUAL) return at(after);
         if (r == TARN_CMP_GREATER) {
-            tarn_node *before = after ? detail::step<side::left>(after) : last_node();
+            tarn_node *before = after ? detail::step<side::left, false>(after) : last_node();
             r = before ? order(key_of(before)) : TARN_CMP_LESS;
             if (r == TARN_CMP_EQUAL) return at(before);
             if (r == TARN_CMP_LESS) {
@@ -547,21 +547,21 @@ class tree {
 
     // After the caller changed a linked record's key: the record stays in
     // place when it still lies between its neighbours (two comparisons at
-    // most), else moves to where its key belongs. false, with the record
-    // unlinked, when another record holds the new key.
+    // most), else moves to where its key belongs, found from its old place
+    // when that is near. false, with the record unlinked, when another record
+    // holds the new key.
     bool reposition(Record &record) noexcept {
         TARN_EXPECT(is_linked(record), "tarn::tree::reposition", "the record is not linked");
         tarn_node *node = node_of(record);
         const auto order = bind(key_address(record));
-        tarn_node *before = detail::step<side::left>(node),
-                  *after = detail::step<side::right>(node);
-        if ((!before || order(key_of(before)) == TARN_CMP_LESS) &&
-            (!after || order(key_of(after)) == TARN_CMP_GREATER)) {
-            if constexpr (summarised) detail::refresh_upwards<core_hook>(node, node);
-            return true;
-        }
-        unlink(node);
-        return link_by_key(record) == nullptr;
+        tarn_node *after = detail::step<side::right, false>(node);
+        if (after && order(key_of(after)) != TARN_CMP_GREATER)
+            return move_near<side::right>(record, after, order);
+        tarn_node *before = detail::step<side::left, false>(node);
+        if (before && order(key_of(before)) != TARN_CMP_LESS)
+            return move_near<side::left>(record, before, order);
+        if constexpr (summarised) detail::refresh_upwards<core_hook>(node, node);
+        return true;
     }
 
     // Links the records of [first, last), which give records or pointers to
@@ -1172,6 +1172,30 @@ class tree {
     static const key_type &end_of(tarn_node *n) noexcept { return record_at(n)->*Summary::value; }
     static const key_type &largest_end(tarn_node *n) noexcept {
         return record_at(n)->*Summary::largest;
+    }
+
+    // record's new key lies beyond `from`, its old neighbour on side S, or
+    // is from's: steps on to the gap where the key belongs, a few nodes at
+    // most, then unlinks record and links it there, at the one free link
+    // between the gap's two nodes; farther, it descends from the root.
+    template <side S, class Bound>
+    bool move_near(Record &record, tarn_node *from, const Bound &order) noexcept {
+        constexpr std::uint32_t beyond = S == side::right ? TARN_CMP_LESS : TARN_CMP_GREATER;
+        tarn_node *passed = nullptr, *at = from;
+        for (int steps = 0; at && steps < 8; steps++) {
+            const std::uint32_t code = order(key_of(at));
+            if (code == TARN_CMP_EQUAL) return unlink(node_of(record)), false;
+            if (code != beyond) break;
+            passed = at, at = detail::step<S, false>(at);
+        }
+        unlink(node_of(record));
+        if (passed &&
+            (!at || order(key_of(at)) == (S == side::right ? TARN_CMP_GREATER : TARN_CMP_LESS))) {
+            const detail::free_link gap = S == side::right ? detail::free_link_between(passed, at)
+                                                           : detail::free_link_between(at, passed);
+            return link(record, gap.parent, gap.at), true;
+        }
+        return link_by_key(record) == nullptr;
     }
 
     // Whether head is a primary set up as this type sets up its own, whose

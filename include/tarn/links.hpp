@@ -53,8 +53,9 @@ inline tarn_node *outermost(tarn_node *n) noexcept {
 }
 
 // Successor (S = right) or predecessor (S = left) of n. The climb tests
-// only the parent's left link, in both directions.
-template <side S>
+// only the parent's left link, in both directions. Prefetch serves scans;
+// a lone step (a neighbour to compare with) is better without.
+template <side S, bool Prefetch = true>
 inline tarn_node *step(tarn_node *n) noexcept {
     if (tarn_node *c = child(n, S)) {
         // Every node passed on the way down is the answer of a later step,
@@ -62,8 +63,10 @@ inline tarn_node *step(tarn_node *n) noexcept {
         // loading those children now. A scan of a tree larger than the
         // caches then waits for memory about half as often.
         for (;;) {
-            tarn_node *later = child(c, S);
-            __builtin_prefetch(later ? later : c); // not NULL: that costs a page walk
+            if constexpr (Prefetch) {
+                tarn_node *later = child(c, S);
+                __builtin_prefetch(later ? later : c); // not NULL: that costs a page walk
+            }
             tarn_node *next = child(c, other(S));
             if (!next) return c;
             c = next;
