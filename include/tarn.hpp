@@ -630,24 +630,9 @@ class tree {
     // reads as empty while dispose runs. dispose must not throw.
     template <class Dispose>
     void clear_and_dispose(Dispose dispose) noexcept {
-        tarn_node *node = head_.root;
+        tarn_node *root = head_.root;
         head_.root = nullptr, head_.count = 0, last_ = nullptr;
-        // Post-order without a stack: descend to a leaf, cut it off its
-        // parent, carry on from the parent.
-        while (node) {
-            if (node->left) {
-                node = node->left;
-            } else if (node->right) {
-                node = node->right;
-            } else {
-                tarn_node *parent = node->parent;
-                if (parent) (parent->left == node ? parent->left : parent->right) = nullptr;
-                node->in_tree = 0;
-                node->parent = nullptr;
-                dispose(*record_at(node));
-                node = parent;
-            }
-        }
+        detail::drop(root, [&dispose](tarn_node *node) { dispose(*record_at(node)); });
     }
 
     size_type size() const noexcept { return size_type(head_.count); }

@@ -145,8 +145,11 @@ inline cut split(subtree t, std::uintptr_t delta, const Order &order) noexcept {
     return {below, equal, above};
 }
 
-// Unlinks every node of t, as a tree's clear() does: post-order, no stack.
-inline void drop(tarn_node *n) noexcept {
+// Unlinks every node of the tree at n, handing each to done(node) once
+// unlinked: post-order without a stack, each leaf cut off its parent and
+// the walk carried on from the parent. No rebalancing, no comparison.
+template <class Done>
+inline void drop(tarn_node *n, Done done) {
     while (n) {
         if (n->left) {
             n = n->left;
@@ -156,6 +159,7 @@ inline void drop(tarn_node *n) noexcept {
             tarn_node *parent = n->parent;
             if (parent) child_link(parent, parent->left == n ? side::left : side::right) = nullptr;
             n->in_tree = 0, n->parent = nullptr;
+            done(n);
             n = parent;
         }
     }
@@ -177,7 +181,7 @@ inline combined combine(subtree a, subtree b, std::uintptr_t delta,
                         const OrderOf &order_of) noexcept {
     if (!a.top) return Op == set_op::merge ? combined{b, {nullptr, 0}, 0} : combined{a, b, 0};
     if (!b.top) {
-        if (Op == set_op::intersect) drop(a.top), a = {nullptr, 0};
+        if (Op == set_op::intersect) drop(a.top, [](tarn_node *) {}), a = {nullptr, 0};
         return {a, b, 0};
     }
     tarn_node *k = a.top;
