@@ -18,6 +18,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
 #include <type_traits>
@@ -182,6 +183,16 @@ struct ContainerCase {
     virtual void before(Column, size_t) {}
     virtual uint64_t run(Column c, size_t row) = 0;
     virtual uint64_t settle(Column, size_t) { return 0; }
+    // The operations a column's ns/op divides by in a row: n unless given.
+    virtual std::optional<size_t> ops(Column, size_t) const { return std::nullopt; }
+    // A run that timed only part of itself (a burst, not the untimed undoing
+    // that follows it) gives its time here, in ns; else run() is timed whole.
+    virtual std::optional<double> timed_ns(Column, size_t) const { return std::nullopt; }
+    // For a column that answers another question than the row's call (a floor
+    // beside an overlap query), the checksum run() must give, worked out
+    // untimed from the keys alone; settle() is then not checked. Without one,
+    // the column's run() and settle() must agree with the other columns'.
+    virtual std::optional<uint64_t> expected(Column, size_t) const { return std::nullopt; }
 };
 
 // Each timed loop is a function of its own, kept out of line, so that a

@@ -8,10 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 
+#include "bursts.hpp"
 #include "container.hpp"
 #include "harness.hpp"
 #include "peers.hpp"
@@ -314,9 +317,10 @@ std::string markdown(const Result &r) {
 // ns/op of each column of each container row, one figure per repetition
 // (none for a column the row does not run).
 struct ContainerResult {
+    std::string title; // of the group of rows
     size_t n;
     int reps;
-    size_t rearms_in_place;
+    std::string note; // printed under the ratios
     std::vector<std::string> rows;
     std::vector<std::array<std::vector<double>, kColumns>> ns; // [row][column][repetition]
 };
@@ -329,17 +333,13 @@ constexpr bool kAbslBuilt =
 #endif
 bool column_built(Column c) { return c != Absl || kAbslBuilt; }
 
-// The rows on the 8-byte keys of the peers' run at the same n. In each
-// repetition every case takes fresh memory, then prepares and runs each
-// column in turn, in one order on even repetitions and the reverse on odd
-// ones, so that neither column always finds the caches as the other left
-// them.
-ContainerResult run_container(size_t n, int reps) {
-    std::fprintf(stderr, "running tarn.hpp calls, n = %zu, %d repetitions\n", n, reps);
-    Workload<uint64_t> w = make_workload<uint64_t>(n, 0x7a51 + n + sizeof(uint64_t));
-    ContainerData d = make_container_data(w, 0xc0417a1 + n);
-    auto cases = container_cases(d);
-    ContainerResult res{n, reps, d.rearms_in_place, {}, {}};
+// Cases' rows at one n. In each repetition every case takes fresh memory,
+// then prepares and runs each column in turn, in one order on even
+// repetitions and the reverse on odd ones, so that neither column always
+// finds the caches as the other left them.
+ContainerResult run_cases(const char *title, size_t n, int reps,
+                          const std::vector<std::unique_ptr<ContainerCase>> &cases) {
+    ContainerResult res{title, n, reps, {}, {}, {}};
     std::vector<size_t> first_row; // of each case
     for (auto &c : cases) {
         first_row.push_back(res.rows.size());
@@ -366,29 +366,61 @@ ContainerResult run_container(size_t n, int reps) {
                     if (!cc.runs(c, row)) continue;
                     cc.before(c, row);
                     auto t0 = std::chrono::steady_clock::now();
-                    uint64_t sum = cc.run(c, row);
+                    const uint64_t answer = cc.run(c, row);
                     auto t1 = std::chrono::steady_clock::now();
-                    sum = mix(sum, cc.settle(c, row));
+                    const uint64_t sum = mix(answer, cc.settle(c, row));
                     const size_t at = first_row[k] + row;
-                    if (reference_of[at] < 0) {
+                    if (const std::optional<uint64_t> expected = cc.expected(c, row)) {
+                        if (answer != *expected) {
+                            std::fprintf(stderr,
+                                         "CHECKSUM MISMATCH: %s, n = %zu, %s: %s gave %016llx, "
+                                         "the keys give %016llx\n",
+                                         title, n, res.rows[at].c_str(), kColumnNames[c],
+                                         (unsigned long long)answer, (unsigned long long)*expected);
+                            std::abort();
+                        }
+                    } else if (reference_of[at] < 0) {
                         reference[at] = sum;
                         reference_of[at] = c;
                     } else if (sum != reference[at]) {
                         std::fprintf(stderr,
-                                     "CHECKSUM MISMATCH: tarn.hpp calls, n = %zu, %s: %s gave "
+                                     "CHECKSUM MISMATCH: %s, n = %zu, %s: %s gave "
                                      "%016llx, %s gave %016llx\n",
-                                     n, res.rows[at].c_str(), kColumnNames[c],
+                                     title, n, res.rows[at].c_str(), kColumnNames[c],
                                      (unsigned long long)sum, kColumnNames[reference_of[at]],
                                      (unsigned long long)reference[at]);
                         std::abort();
                     }
-                    res.ns[at][c].push_back(
-                        std::chrono::duration<double, std::nano>(t1 - t0).count() / double(n));
+                    const double ns = cc.timed_ns(c, row).value_or(
+                        std::chrono::duration<double, std::nano>(t1 - t0).count());
+                    res.ns[at][c].push_back(ns / double(cc.ops(c, row).value_or(n)));
                 }
             }
         }
     }
     return res;
+}
+
+// tarn.hpp's calls, on the 8-byte keys of the peers' run at the same n.
+ContainerResult run_container(size_t n, int reps) {
+    std::fprintf(stderr, "running tarn.hpp calls, n = %zu, %d repetitions\n", n, reps);
+    Workload<uint64_t> w = make_workload<uint64_t>(n, 0x7a51 + n + sizeof(uint64_t));
+    ContainerData d = make_container_data(w, 0xc0417a1 + n);
+    ContainerResult res = run_cases("tarn.hpp calls", n, reps, container_cases(d));
+    char in_place[160];
+    std::snprintf(in_place, sizeof in_place,
+                  "re-arm: %.1f%% of the changes leave the record between its neighbours.\n",
+                  100.0 * double(d.rearms_in_place) / double(n));
+    res.note = in_place;
+    return res;
+}
+
+// Bursts of batched changes, on the same keys.
+ContainerResult run_bursts(size_t n, int reps) {
+    std::fprintf(stderr, "running bursts, n = %zu, %d repetitions\n", n, reps);
+    Workload<uint64_t> w = make_workload<uint64_t>(n, 0x7a51 + n + sizeof(uint64_t));
+    ContainerData d = make_container_data(w, 0xc0417a1 + n);
+    return run_cases("bursts", n, reps, burst_cases(d));
 }
 
 // What each column of each container row runs, printed once.
@@ -415,7 +447,7 @@ std::string container_legend() {
 
 std::string markdown(const ContainerResult &r) {
     std::ostringstream o;
-    o << "### tarn.hpp calls, 8-byte keys, n = " << r.n << "\n\nns/op: median (min–max) over "
+    o << "### " << r.title << ", 8-byte keys, n = " << r.n << "\n\nns/op: median (min–max) over "
       << r.reps << " repetitions\n\n| workload |";
     for (const char *name : kColumnNames) o << ' ' << name << " |";
     o << "\n|---|";
@@ -437,11 +469,8 @@ std::string markdown(const ContainerResult &r) {
     for (size_t row = 0; row < r.rows.size(); row++)
         o << "| " << r.rows[row] << " | " << ratio_cell(r.ns[row][Measured], r.ns[row][Baseline])
           << " | " << ratio_cell(r.ns[row][Measured], r.ns[row][Absl]) << " |\n";
-    char in_place[160];
-    std::snprintf(in_place, sizeof in_place,
-                  "\nre-arm: %.1f%% of the changes leave the record between its neighbours.\n\n",
-                  100.0 * double(r.rearms_in_place) / double(r.n));
-    o << in_place;
+    o << '\n';
+    if (!r.note.empty()) o << r.note << '\n';
     return o.str();
 }
 
@@ -477,7 +506,14 @@ int main(int argc, char **argv) {
     std::string out;
     double scale = 1.0;
     size_t only = 0;
-    std::string rows; // --rows peers: the peers' tables alone; calls: tarn.hpp's calls alone
+    // --rows peers: the peers' tables alone; calls: tarn.hpp's calls alone;
+    // bursts: batched changes alone.
+    std::string rows;
+    const char *const groups[] = {"peers", "calls", "bursts"};
+    auto is_group = [&groups](const char *name) {
+        return std::any_of(std::begin(groups), std::end(groups),
+                           [name](const char *g) { return !std::strcmp(g, name); });
+    };
     for (int i = 1; i < argc; i++) {
         if (!std::strcmp(argv[i], "--out") && i + 1 < argc)
             out = argv[++i];
@@ -492,13 +528,13 @@ int main(int argc, char **argv) {
             g_subjects = argv[++i];
         else if (!std::strcmp(argv[i], "--only") && i + 1 < argc)
             only = std::strtoull(argv[++i], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--rows") && i + 1 < argc &&
-                 (!std::strcmp(argv[i + 1], "peers") || !std::strcmp(argv[i + 1], "calls")))
+        else if (!std::strcmp(argv[i], "--rows") && i + 1 < argc && is_group(argv[i + 1]))
             rows = argv[++i];
         else {
             std::fprintf(stderr,
-                         "usage: %s [--out DIR] [--quick] [--only N] [--rows peers|calls] "
-                         "[--subjects A,B,...] [--ab OLD.so NEW.so]\n",
+                         "usage: %s [--out DIR] [--quick] [--only N] "
+                         "[--rows peers|calls|bursts] [--subjects A,B,...] "
+                         "[--ab OLD.so NEW.so]\n",
                          argv[0]);
             return 2;
         }
@@ -511,27 +547,39 @@ int main(int argc, char **argv) {
     print_skipped();
     auto reps = [scale](int r) { return std::max(1, int(r * scale)); };
     auto wanted = [only](size_t n) { return only == 0 || only == n; };
+    auto group = [&rows](const char *name) { return rows.empty() || rows == name; };
     std::vector<Result> results; // --only N: the 8-byte run at n = N alone
-    if (rows != "calls") {
+    if (group("peers")) {
         if (wanted(1000)) results.push_back(run_config<uint64_t>("8-byte", 1000, reps(300)));
         if (wanted(100000)) results.push_back(run_config<uint64_t>("8-byte", 100000, reps(9)));
         if (wanted(1000000)) results.push_back(run_config<uint64_t>("8-byte", 1000000, reps(5)));
         if (only == 0 || only == 16) // --only 16: the 16-byte run alone
             results.push_back(run_config<Key16>("16-byte", 1000000, reps(5)));
     }
-    // tarn.hpp's calls against other ways to their answers; not in an A/B
+    // tarn.hpp's rows against other ways to their answers; not in an A/B
     // run, whose two builds share this one compiled tarn.hpp.
-    std::vector<ContainerResult> calls;
-    if (rows != "peers" && !g_ab) {
+    std::vector<ContainerResult> calls, bursts;
+    if (group("calls") && !g_ab) {
         if (wanted(1000)) calls.push_back(run_container(1000, reps(300)));
         if (wanted(100000)) calls.push_back(run_container(100000, reps(15)));
         if (wanted(1000000)) calls.push_back(run_container(1000000, reps(9)));
     }
-
+    if (group("bursts") && !g_ab) {
+        if (wanted(1000)) bursts.push_back(run_bursts(1000, reps(300)));
+        if (wanted(100000)) bursts.push_back(run_bursts(100000, reps(15)));
+        if (wanted(1000000)) bursts.push_back(run_bursts(1000000, reps(9)));
+    }
+    // Each group's tables, after the legend of its rows.
+    auto tables = [](const std::string &legend, const std::vector<ContainerResult> &group) {
+        std::string text = group.empty() ? "" : legend;
+        for (const ContainerResult &r : group) text += markdown(r);
+        return text;
+    };
+    const std::string calls_text = tables(container_legend(), calls),
+                      bursts_text = tables(burst_legend(), bursts);
     std::string text;
     for (const Result &r : results) text += markdown(r);
-    if (!calls.empty()) text += container_legend();
-    for (const ContainerResult &r : calls) text += markdown(r);
+    text += calls_text + bursts_text;
     std::fputs(text.c_str(), stdout);
     if (!out.empty() && !results.empty()) { // the peers' tables
         std::string peers;
@@ -539,10 +587,7 @@ int main(int argc, char **argv) {
         std::ofstream(out + "/table.md") << peers;
         write_plot_data(results, out + "/ns_per_op.dat");
     }
-    if (!out.empty() && !calls.empty()) { // tarn.hpp's calls
-        std::string rows = container_legend();
-        for (const ContainerResult &r : calls) rows += markdown(r);
-        std::ofstream(out + "/calls.md") << rows;
-    }
+    if (!out.empty() && !calls.empty()) std::ofstream(out + "/calls.md") << calls_text;
+    if (!out.empty() && !bursts.empty()) std::ofstream(out + "/bursts.md") << bursts_text;
     return 0;
 }
