@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "container.hpp"
 #include "harness.hpp"
 #include "peers.hpp"
+#include "summaries.hpp"
 #include "tarn_subject.hpp"
 
 namespace bench {
@@ -423,6 +425,14 @@ ContainerResult run_bursts(size_t n, int reps) {
     return run_cases("bursts", n, reps, burst_cases(d));
 }
 
+// Summaries and tree algebra, on the same keys.
+ContainerResult run_summaries(size_t n, int reps) {
+    std::fprintf(stderr, "running summaries and algebra, n = %zu, %d repetitions\n", n, reps);
+    Workload<uint64_t> w = make_workload<uint64_t>(n, 0x7a51 + n + sizeof(uint64_t));
+    ContainerData d = make_container_data(w, 0xc0417a1 + n);
+    return run_cases("summaries and algebra", n, reps, summary_cases(d));
+}
+
 // What each column of each container row runs, printed once.
 std::string container_legend() {
     return "### tarn.hpp calls: what each column runs\n\n"
@@ -461,10 +471,17 @@ std::string markdown(const ContainerResult &r) {
     o << "\ntarn hpp / other column: median (min–max) of the " << r.reps
       << " per-repetition ratios (below 1: the call measured is faster)\n\n"
          "| workload | hpp / baseline | hpp / absl btree |\n|---|---:|---:|\n";
+    // Two decimals; a ratio below 0.01 gets as many as its smallest figure
+    // needs for two significant digits.
     auto ratio_cell = [](const std::vector<double> &a, const std::vector<double> &b) {
         std::vector<double> ratios;
         for (size_t i = 0; i < std::min(a.size(), b.size()); i++) ratios.push_back(a[i] / b[i]);
-        return cell(ratios, 2);
+        int digits = 2;
+        if (!ratios.empty() && median(ratios) < 0.01) {
+            const double least = *std::min_element(ratios.begin(), ratios.end());
+            digits = least > 0 ? std::min(9, 1 - int(std::floor(std::log10(least)))) : 9;
+        }
+        return cell(ratios, digits);
     };
     for (size_t row = 0; row < r.rows.size(); row++)
         o << "| " << r.rows[row] << " | " << ratio_cell(r.ns[row][Measured], r.ns[row][Baseline])
@@ -507,9 +524,9 @@ int main(int argc, char **argv) {
     double scale = 1.0;
     size_t only = 0;
     // --rows peers: the peers' tables alone; calls: tarn.hpp's calls alone;
-    // bursts: batched changes alone.
+    // bursts: batched changes alone; summaries: summaries and algebra alone.
     std::string rows;
-    const char *const groups[] = {"peers", "calls", "bursts"};
+    const char *const groups[] = {"peers", "calls", "bursts", "summaries"};
     auto is_group = [&groups](const char *name) {
         return std::any_of(std::begin(groups), std::end(groups),
                            [name](const char *g) { return !std::strcmp(g, name); });
@@ -533,7 +550,7 @@ int main(int argc, char **argv) {
         else {
             std::fprintf(stderr,
                          "usage: %s [--out DIR] [--quick] [--only N] "
-                         "[--rows peers|calls|bursts] [--subjects A,B,...] "
+                         "[--rows peers|calls|bursts|summaries] [--subjects A,B,...] "
                          "[--ab OLD.so NEW.so]\n",
                          argv[0]);
             return 2;
@@ -558,7 +575,7 @@ int main(int argc, char **argv) {
     }
     // tarn.hpp's rows against other ways to their answers; not in an A/B
     // run, whose two builds share this one compiled tarn.hpp.
-    std::vector<ContainerResult> calls, bursts;
+    std::vector<ContainerResult> calls, bursts, summaries;
     if (group("calls") && !g_ab) {
         if (wanted(1000)) calls.push_back(run_container(1000, reps(300)));
         if (wanted(100000)) calls.push_back(run_container(100000, reps(15)));
@@ -569,6 +586,11 @@ int main(int argc, char **argv) {
         if (wanted(100000)) bursts.push_back(run_bursts(100000, reps(15)));
         if (wanted(1000000)) bursts.push_back(run_bursts(1000000, reps(9)));
     }
+    if (group("summaries") && !g_ab) {
+        if (wanted(100000)) summaries.push_back(run_summaries(100000, reps(15)));
+        if (wanted(1000000)) summaries.push_back(run_summaries(1000000, reps(9)));
+    }
+
     // Each group's tables, after the legend of its rows.
     auto tables = [](const std::string &legend, const std::vector<ContainerResult> &group) {
         std::string text = group.empty() ? "" : legend;
@@ -576,10 +598,11 @@ int main(int argc, char **argv) {
         return text;
     };
     const std::string calls_text = tables(container_legend(), calls),
-                      bursts_text = tables(burst_legend(), bursts);
+                      bursts_text = tables(burst_legend(), bursts),
+                      summaries_text = tables(summary_legend(), summaries);
     std::string text;
     for (const Result &r : results) text += markdown(r);
-    text += calls_text + bursts_text;
+    text += calls_text + bursts_text + summaries_text;
     std::fputs(text.c_str(), stdout);
     if (!out.empty() && !results.empty()) { // the peers' tables
         std::string peers;
@@ -589,5 +612,6 @@ int main(int argc, char **argv) {
     }
     if (!out.empty() && !calls.empty()) std::ofstream(out + "/calls.md") << calls_text;
     if (!out.empty() && !bursts.empty()) std::ofstream(out + "/bursts.md") << bursts_text;
+    if (!out.empty() && !summaries.empty()) std::ofstream(out + "/summaries.md") << summaries_text;
     return 0;
 }
