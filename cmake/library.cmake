@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # tarn_add_library(NAME SHARED|STATIC [CHECKED])
 #
 # The library from the sources listed in TARN_SOURCES (relative to the

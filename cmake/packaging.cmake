@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian packages, one per install component: `cpack -G DEB` in a build
 # folder of the shared library configured with -DCMAKE_INSTALL_PREFIX=/usr
 # writes libtarn0_<version>_<arch>.deb and libtarn-dev_<version>_<arch>.deb.

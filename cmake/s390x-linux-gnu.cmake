@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-building for s390x, a big-endian host, with Debian's
 # g++-s390x-linux-gnu; programs link statically and run under qemu-s390x.
 set(CMAKE_SYSTEM_NAME Linux)

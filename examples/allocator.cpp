@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarn free-space trees: a first-fit extent allocator.
 //
 // The free extents of an address space are records in a tree ordered by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarn batched lookups and insertions: the connection table of a packet path.
 //
 // A receive loop takes packets from the network card in bursts of 32 and

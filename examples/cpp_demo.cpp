@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarn C++ demo: the timer queue of a small event loop.
 //
 // Each timer is a record the program owns (here, one array), carrying its

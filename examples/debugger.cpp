@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A tree to look at in gdb: five records and a replica of the tree ordered
 // by another comparator, all in place when the program reaches stop_here().
 //

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * tarn demo: a session table of a small network service.
  *

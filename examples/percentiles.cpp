@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarn order statistics: percentiles of a sliding window of latencies.
 //
 // A service keeps the last 10 000 request latencies in a ring of records;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarn intervals: byte-range locks on a file.
 //
 // Each lock holds [start, end) of a file; locks never overlap, so the start

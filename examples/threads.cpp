@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A session table shared by threads. Workers open and close sessions, each
 // change under the table's lock held alone. Request threads look sessions up
 // by id under the lock shared, alongside each other and the sweeper, which

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * tarn tree_dot: draws a tree as Graphviz DOT, read through the walk calls.
  *

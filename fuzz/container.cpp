@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The differential harness's part for tarn.hpp's container: every change
 // and question of tarn::tree, under its three kinds of order (a signed number, 16
 // bytes compared byte-wise, a struct by a "less" function) and with two

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Differential fuzzer (libFuzzer, or replay.cpp): calls on a tree, a replica
 // of it and four cursors. Every answer is checked against the documented
 // algorithm replayed over the real tree (the oracle below), so answers that

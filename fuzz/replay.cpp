@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fuzz harness without an engine: on each file named (the corpus), and
 // on COUNT random inputs for each `--random COUNT SEED`.
 #include <cstdint>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # gdb pretty-printers for tarn: tarn::tree<...> (its records in key order),
 # tarn_head (its keys in order, as hex) and tarn_node.
 #

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * tarn: intrusive AVL trees behind a flat C interface.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarn.hpp: a typed C++ face for tarn.h, header-only, for C++17 and later.
 //
 // An ordered container of the caller's records, as intrusive as tarn.h: the

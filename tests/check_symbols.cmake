@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails unless the library's dynamic symbol table exports exactly the tarn_
 # functions that the Debian symbols file lists and imports nothing beyond the
 # libc calls it makes and what the toolchain itself adds. Run as:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The checked library stops each misuse at the call that makes it, with one
 // line naming the call and the misuse; sound use around it runs through.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What tarn.hpp adds over the C calls that the harness's model does not
 // decide (built as C++17 and C++20): orders and concepts, steps and batches
 // as the C calls over every key size, batches over trees too large for the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What tarn.hpp stops in a build of the user's program without NDEBUG: one
 // death test per misuse, each naming the call, and sound use around it
 // running through.

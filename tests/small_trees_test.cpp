@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every tree of up to eight keys as each insertion order builds it, and each
 // removal order of every tree of up to six. After every change the whole tree
 // is checked, verification agrees, and the nodes linked are the model's keys

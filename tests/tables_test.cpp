@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the harness does not decide, on a tree of keys 10, 20, ... 70 (40 at
 // the root): NULL arguments the harness does not pass, the print text, the
 // shape a removal leaves, and what the calls do on trees damaged by hand.

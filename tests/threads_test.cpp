@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Scanner threads (full and ranged) and lookup threads share the tree's lock;
 // writer threads take it alone. Scanners let go of it every few nodes, after
 // a yield. Keys linked for a whole scan are visited, keys absent for all of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole-tree check shared by the tests and the fuzz harness: parent
 // links, in_tree, balance codes against subtree heights, count, a depth
 // bound of 100 (a cycle) and, given a comparison, ascending order. It names

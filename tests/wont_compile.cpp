@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Keys and orders a tree refuses at compile time; each CASE_ must fail with
 // its message (tests/CMakeLists.txt).
 #include "tarn.hpp"

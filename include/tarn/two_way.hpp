@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarn/two_way.hpp: machinery that libtarn and tarn.hpp share, not
 // interface. Include tarn.h or tarn.hpp; what is here may change in any
 // release. C++17.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The checked build: built with TARN_CHECKED=1, each call checks what it can
 // afford to and stops at the first misuse with one line on standard error
 // naming the call. The switch is read here and nowhere else: at 0 every

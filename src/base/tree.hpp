@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every call builds on: the export mark, where a node's key and record
 // lie, the tree a read-only call reads, the probes byte-wise comparison
 // cannot read, and the depth no sound tree reaches. The library's own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Descriptor set-up, replicas and the emptiness query.
 #include <cstring>
 

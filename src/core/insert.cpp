@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Insertion: the core's insert (tarn/rebalance.hpp) behind the checks, with
 // the node zeroed first, also when it is then refused.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Removal by node: the core's unlink (tarn/rebalance.hpp) behind the
 // checks. No comparator is called.
 #include "base/checked.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Diagnostic print: one block per node to standard output.
 #include <cstdio>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Balance verification: subtree heights against balance codes, post-order.
 #include <algorithm>
 

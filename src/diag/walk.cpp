@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Walks: the stoppable in-order walk and the recursive three-order walk.
 #include "base/checked.hpp"
 #include "diag/walks.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The recursive walks of the three-order walk and the print. The order is
 // fixed per call, so it is a template argument of the recursion rather than
 // a test at every node. visit(n, depth) sees the root at depth 1; nodes

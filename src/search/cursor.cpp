@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cursors: steps through links while holding a node, searches by saved key
 // after a yield, and the two strict key searches they rely on.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Key lookups: equality, floor, ceiling, record address and first node.
 #include "base/checked.hpp"
 

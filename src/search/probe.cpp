@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Probe searches: the comparator sees tree node addresses and an opaque
 // probe, from the descriptor's own root, with no byte-wise fallback.
 #include "base/checked.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Range scans over inclusive bounds: the two first-node searches and the
 // cursor step that ends at the first node outside the bounds.
 #include "base/checked.hpp"

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Builds every fenced C and C++ sample of the given Markdown files.
 
 A fence's info string says how: `c` (C11) and `cpp` (C++17 and C++20) are

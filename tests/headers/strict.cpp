@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarn.hpp's templates instantiated, so that the strictest warnings see
 // inside them (tests/headers/run): two trees, byte-wise and ordered, with
 // each kind of call.
