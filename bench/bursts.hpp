@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bursts of changes through tarn.hpp's batched calls, kBatchKeys a burst,
 // on a tree of n: new records linked by one insert(records, count), and
 // records of the tree unlinked by one erase(records, count) or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fixed small workload for instruction counts under callgrind: tarn's
 // byte-wise mode and boost's avl_set on the same 1000 keys. Each measured
 // phase runs inside its own named function, whose inclusive count

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarn.hpp's own calls against what a caller would write without them:
 // find-or-insert in one descent, hinted and sorted loads, a record moved
 // after a small change of its key, the numeric order of integral keys

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The benchmark's common ground: keys, the workload every subject runs on,
 // the interface a subject implements, and the checksum its answers feed.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs every subject on the same keys in the same order, checks that their
 // answers agree, and prints ns/op with tarn's ratio to each peer.
 #include <sched.h>

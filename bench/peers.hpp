@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The peers, each through its public interface as its users would write it.
 // Every peer but std::set is optional: its block compiles only when its
 // package was found at configure time.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # ns/op against n, one panel per workload, 8-byte keys.
 # gnuplot -c bench/plot.gp DATA PNG COLUMNS
 data = ARG1

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarn.hpp's summaries and tree algebra against what they replace: nth and
 // rank of an order-statistics tree against find on the same tree; overlap
 // queries of an interval tree against a full scan and against a floor;

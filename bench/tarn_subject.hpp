@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarn in its two modes, byte-wise keys (big-endian bytes, no comparator)
 // and a comparator over the native key, and byte-wise through tarn.hpp.
 #pragma once
