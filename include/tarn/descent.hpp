@@ -43,24 +43,19 @@ inline tarn_node *take(move m, tarn_node *n, descent &d) noexcept {
     return child(n, way_of(m));
 }
 
-// Rows that stop on 0 and, of 1 and 2, keep the node one way and pass it
-// the other: floor (keeping_side left: nodes below the probe, then right)
-// and ceiling (right: nodes above it, then left).
-template <const code_row &Row>
-inline constexpr bool
-    keeps_one_side_v = Row.on_equal == move::hit &&
-                       ((Row.on_greater == move::keep_left && Row.on_less == move::right) ||
-                        (Row.on_greater == move::left && Row.on_less == move::keep_right));
+// Floor and ceiling rows: they stop on 0 and, of 1 and 2, keep the node
+// one way and pass it the other; floor (left) keeps nodes below the probe,
+// ceiling (right) nodes above it.
 template <const code_row &Row>
 inline constexpr side keeping_side = Row.on_less == move::keep_right ? side::left : side::right;
 
 // The documented descent: Row's move for each node's code. Keys that load
 // as integers never give a code outside 0..2, so their levels compare the
-// words: for one word and a row that keeps one side, one two-way level by
-// conditional moves and a test for equality (which then counts the equal
-// node as kept too); otherwise a test for equality, taken once per descent
-// at most and so predicted well, then the way by 1 or 2. A comparator call
-// costs more than a mispredict: other orders ask for the code.
+// words: a test for equality, taken once per descent at most and so
+// predicted well, then the way by 1 or 2, chosen by conditional moves, but
+// for floor and ceiling over 16 bytes by a branch, which measured faster on
+// large trees (bench/results/descents.md). A comparator call costs more
+// than a mispredict: other orders ask for the code.
 template <const code_row &Row>
 struct by_codes {
     template <class Order>
@@ -68,22 +63,18 @@ struct by_codes {
                             descent &d) noexcept {
         d.end = n;
         const void *key = key_at(n, delta);
-        if constexpr (one_word_keys_v<Order> && keeps_one_side_v<Row>) {
-            constexpr side s = keeping_side<Row>;
-            const auto word = Order::load(key);
-            bool equal;
-            tarn_node *kept = d.kept; // a scalar: the descent stays in registers
-            tarn_node *next = two_way_level<s>(n, word, order.probe, kept, equal);
-            d.kept = kept;
-            return equal ? (d.stop = n, nullptr) : next;
-        } else if constexpr (word_keys_v<Order>) {
+        if constexpr (word_keys_v<Order>) {
             const auto word = Order::load(key);
             if (word == order.probe) return take(Row.on_equal, n, d);
             const bool greater = word > order.probe;
             if constexpr (ends(Row.on_greater) || ends(Row.on_less))
                 return take(greater ? Row.on_greater : Row.on_less, n, d);
             if (greater ? keeps(Row.on_greater) : keeps(Row.on_less)) d.kept = n;
-            return greater ? child(n, way_of(Row.on_greater)) : child(n, way_of(Row.on_less));
+            const side way = greater ? way_of(Row.on_greater) : way_of(Row.on_less);
+            if constexpr (one_word_keys_v<Order> || !(keeps(Row.on_greater) || keeps(Row.on_less)))
+                return child(n, way);
+            else // floor and ceiling over 16 bytes: the link chosen, then read, by a branch
+                return child_link(n, way);
         } else {
             d.code = order(key);
             return take(Row.at(d.code), n, d);
