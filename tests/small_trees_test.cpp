@@ -71,6 +71,14 @@ struct Small : Tree {
                 return "insertion refused";
             if (!link) unlink<largest_key>(head, &n);
             if (!summaries_hold(head.root)) return "a summary is wrong";
+            for (uint8_t probe = 0; head.root && probe < 8; probe++) { // the two-way floor
+                word_order<uint8_t> order(&probe);
+                tarn_node *floor = answer_of(
+                    descend<two_ways<side::left, false>>(head.root, offsetof(Rec, key), order));
+                int want = probe; // the greatest key linked now, not above probe
+                while (want >= 0 && !(want == key ? link : linked[want])) want--;
+                if (floor != (want < 0 ? nullptr : &recs[want].node)) return "floor";
+            }
         }
         if (!ThroughCore && link && tarn_insert(&head, &n) != 1) return "insertion refused";
         if (!ThroughCore && !link) tarn_delete(&head, &n);
