@@ -1200,10 +1200,9 @@ class tree {
         if (!head.root || head.count <= detail::tree_in_cache) return;
         using bound = decltype(bind(nullptr));
         detail::with_way<detail::insert_row, bound>(true, head.count, [&](auto way) {
-            detail::descend_interleaved<decltype(way), batch_group>(
+            detail::warm_paths<decltype(way), batch_group>(
                 head.root, delta(), count,
-                [records](std::size_t i) { return bind(key_address(*records[i])); },
-                [](std::size_t, tarn_node *) {});
+                [records](std::size_t i) { return bind(key_address(*records[i])); });
         });
     }
 

@@ -56,6 +56,17 @@ inline void descend_interleaved(tarn_node *root, std::uintptr_t delta, std::size
     }
 }
 
+// Descents run for their paths' sake, whose answers nobody reads: each
+// answer goes to an empty asm statement, without which the compilers drop
+// the loads, and the prefetches with them.
+template <class Way, std::size_t Group, class OrderFor>
+inline void warm_paths(tarn_node *root, std::uintptr_t delta, std::size_t count,
+                       OrderFor order_for) noexcept {
+    descend_interleaved<Way, Group>(root, delta, count, order_for, [](std::size_t, tarn_node *n) {
+        __asm__ volatile("" : : "r"(n));
+    });
+}
+
 } // namespace tarn::detail
 
 #endif // TARN_BATCH_HPP
