@@ -720,15 +720,20 @@ class tree {
     // Batched changes: the tree, and each inserted[i], end as count single
     // calls in the order given leave them, duplicate keys within a burst
     // included (a record is not given twice). In a tree larger than the
-    // caches the burst's descents first run interleaved, each prefetching
-    // the node it visits next, so that the paths are in the caches when the
-    // changes, one after another, walk them again.
+    // caches, insertion first finds each key's floor by interleaved
+    // descents, each prefetching the node it visits next, then links each
+    // record a few steps on from its floor, without a second descent.
     void insert(Record *const *records, std::size_t count, bool *inserted = nullptr) noexcept {
-        warm_insertion_paths(head_, records, count);
-        for (std::size_t i = 0; i < count; i++) {
-            expect_unlinked(*records[i], "tarn::tree::insert");
-            const bool linked = link_by_key(*records[i]) == nullptr;
-            if (inserted) inserted[i] = linked;
+        tarn_node *floors[batch_group];
+        for (std::size_t at = 0; at < count; at += batch_group) {
+            const std::size_t n = count - at < batch_group ? count - at : batch_group;
+            const bool found = find_floors(records + at, n, floors);
+            for (std::size_t i = 0; i < n; i++) {
+                Record &record = *records[at + i];
+                expect_unlinked(record, "tarn::tree::insert");
+                const bool linked = !(found ? link_after(record, floors[i]) : link_by_key(record));
+                if (inserted) inserted[at + i] = linked;
+            }
         }
     }
     void erase(Record *const *records, std::size_t count) noexcept {
@@ -1191,6 +1196,47 @@ class tree {
                head.node_offset == detail::offset_of<Node>() &&
                head.key_offset == detail::offset_of<Key>() &&
                detail::ordered_by_own_configuration(head);
+    }
+
+    // The floor of each record's key (NULL: none), by interleaved descents,
+    // in a tree larger than the caches; false, finding nothing, in one that
+    // fits in them, where there is no wait to overlap.
+    bool find_floors(Record *const *records, std::size_t n, tarn_node **floors) const noexcept {
+        if (!head_.root || head_.count <= detail::tree_in_cache) return false;
+        using bound = decltype(bind(nullptr));
+        detail::with_way<detail::floor_row, bound>(
+            detail::ordered_by_own_configuration(head_), head_.count, [&](auto way) {
+                detail::descend_interleaved<decltype(way), batch_group>(
+                    head_.root, delta(), n,
+                    [records](std::size_t i) { return bind(key_address(*records[i])); },
+                    [floors](std::size_t i, tarn_node *node) { floors[i] = node; });
+            });
+        return true;
+    }
+
+    // Links record where its key belongs, found by steps on from `from`, a
+    // linked node below the key or equal to it (NULL: from the first node);
+    // farther than a few steps, by a descent. A burst of insertions unlinks
+    // nothing, so a floor found as it began is still linked and still not
+    // above the key, and the steps compare every node they pass: the gap
+    // they end at is the key's, whatever the burst linked meanwhile, and
+    // the one free link there is where insert would link the record. Gives
+    // NULL, or the node whose key blocks the record.
+    tarn_node *link_after(Record &record, tarn_node *from) noexcept {
+        const auto order = bind(key_address(record));
+        if (from && order(key_of(from)) == TARN_CMP_EQUAL) return from;
+        tarn_node *after = from ? detail::step<side::right, false>(from)
+                                : detail::outermost<side::left>(head_.root);
+        for (int steps = 0; after; steps++) {
+            const std::uint32_t code = order(key_of(after));
+            if (code == TARN_CMP_EQUAL) return after;
+            if (code == TARN_CMP_GREATER) break;
+            if (steps == 8) return link_by_key(record);
+            from = after, after = detail::step<side::right, false>(after);
+        }
+        const detail::free_link gap = detail::free_link_between(from, after);
+        link(record, gap.parent, gap.at);
+        return nullptr;
     }
 
     // Runs the insertion descents of a burst interleaved, for their paths'

@@ -151,6 +151,49 @@ TEST(CppTree, BatchesAnswerAsSingleCallsOnAPrimaryReinitialisedToAPrefix) {
     Prefix::ceiling(h, keys, 256, out), expect(tarn_lookup_ge);
 }
 
+// Bursts into a tree too large for the caches, whose insertions start from
+// floors found by interleaved descents: the same tree, shape and balance
+// codes included, and the same answers as single inserts in the same order,
+// with keys repeated within a burst, already linked, next to one another
+// and far apart.
+TEST(CppTree, BurstsLeaveTheTreeSingleInsertsLeave) {
+    struct Wide {
+        tarn::hook link;
+        uint64_t key;
+    };
+    using Tree = tarn::tree<Wide, &Wide::link, &Wide::key>;
+    std::vector<Wide> singles(40000), bursts(40000);
+    Tree one, many;
+    std::vector<Wide *> burst;
+    bool linked[64];
+    for (size_t i = 0; i < singles.size(); i++) {
+        const uint64_t key = i < 20000 ? i * 7 : (i * 2654435761u) % 150000 / (i % 3 ? 1 : 50);
+        singles[i].key = bursts[i].key = key, burst.push_back(&bursts[i]);
+        one.insert(singles[i]);
+        if (burst.size() == 64 || i + 1 == singles.size() || i < 20000) {
+            many.insert(burst.data(), burst.size(), linked);
+            for (size_t j = 0; j < burst.size(); j++) {
+                const size_t at = size_t(burst[j] - bursts.data());
+                EXPECT_TRUE(linked[j] == Tree::is_linked(*burst[j]) &&
+                            linked[j] == Tree::is_linked(singles[at]))
+                    << at;
+            }
+            burst.clear();
+        }
+    }
+    auto shape = [](const Tree &t) {
+        std::vector<std::pair<uint64_t, uint32_t>> out;
+        tarn_walk_tree_v2(
+            const_cast<tarn_head *>(t.head()), TARN_WALK_PREORDER, &out,
+            [](tarn_head *, tarn_node *n, void *o) {
+                static_cast<decltype(out) *>(o)->push_back({Tree::record_of(n)->key, n->balance});
+                return 1;
+            });
+        return out;
+    };
+    EXPECT_TRUE(shape(one) == shape(many) && one.size() == many.size());
+}
+
 int g_comparisons;
 struct CountingOrder {
     static uint32_t compare(const void *tree_side, const void *probe) noexcept {
