@@ -66,9 +66,9 @@ struct by_codes {
         if constexpr (word_keys_v<Order>) {
             const auto word = Order::load(key);
             if (word == order.probe) return take(Row.on_equal, n, d);
+            static_assert(!ends(Row.on_greater) && !ends(Row.on_less),
+                          "every row goes on from a node that is not equal");
             const bool greater = word > order.probe;
-            if constexpr (ends(Row.on_greater) || ends(Row.on_less))
-                return take(greater ? Row.on_greater : Row.on_less, n, d);
             if (greater ? keeps(Row.on_greater) : keeps(Row.on_less)) d.kept = n;
             const side way = greater ? way_of(Row.on_greater) : way_of(Row.on_less);
             if constexpr (one_word_keys_v<Order> || !(keeps(Row.on_greater) || keeps(Row.on_less)))
