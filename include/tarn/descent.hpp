@@ -146,14 +146,24 @@ inline constexpr std::uint64_t tree_in_cache = 16384;
 //   two ways noting equal keys, exact on every tree; larger trees measured
 //   faster the documented way (bench/results/descents.md).
 // - Everything else: the documented descent.
+// Rows are told apart by specialisation, not by comparing their addresses,
+// which GCC's sanitizers do not allow in a constant expression.
 template <const code_row &Row>
-inline constexpr bool way_may_depend_on_tree_order = &Row == &floor_row || &Row == &ceiling_row;
+inline constexpr bool way_may_depend_on_tree_order = false;
+template <>
+inline constexpr bool way_may_depend_on_tree_order<floor_row> = true;
+template <>
+inline constexpr bool way_may_depend_on_tree_order<ceiling_row> = true;
+template <const code_row &Row>
+inline constexpr bool inserts = false;
+template <>
+inline constexpr bool inserts<insert_row> = true;
 
 template <const code_row &Row, class Order, class Body>
 inline decltype(auto) with_way(bool ordered_by_own, std::uint64_t count, Body &&body) {
     if constexpr (one_word_keys_v<Order> && way_may_depend_on_tree_order<Row>) {
         if (ordered_by_own) return body(two_ways<keeping_side<Row>, false>{});
-    } else if constexpr (one_word_keys_v<Order> && &Row == &insert_row) {
+    } else if constexpr (one_word_keys_v<Order> && inserts<Row>) {
         if (count <= tree_in_cache) return body(two_ways<side::right, true>{});
     }
     return body(by_codes<Row>{});
