@@ -290,7 +290,13 @@ struct key_copy {
 // two children's summaries through every change the tree makes: a policy
 // type whose static summarize(Record &record, const Record *left, const
 // Record *right) recomputes record's summary (a child is nullptr when
-// absent) and returns whether it changed. no_summary keeps none, and costs
+// absent) and returns whether it changed. It may also have gained(Record
+// &ancestor, const Record &added) and lost(Record &ancestor, const Record
+// &removed), called on the ancestors of a record linked or unlinked above
+// what the change rearranged, whose subtrees differ by that record alone:
+// each updates the summary by the difference and returns whether it
+// changed, sparing the read of the other child at every level; without
+// one, those ancestors are recomputed. no_summary keeps none, and costs
 // nothing. Three are ready:
 struct no_summary {};
 
@@ -304,6 +310,14 @@ struct subtree_size {
         using count = std::remove_reference_t<decltype(record.*Size)>;
         const count n = count(1 + (left ? left->*Size : 0) + (right ? right->*Size : 0));
         return std::exchange(record.*Size, n) != n;
+    }
+    template <class Record>
+    static bool gained(Record &ancestor, const Record &) noexcept {
+        return ++(ancestor.*Size), true;
+    }
+    template <class Record>
+    static bool lost(Record &ancestor, const Record &) noexcept {
+        return --(ancestor.*Size), true;
     }
 };
 
@@ -320,6 +334,11 @@ struct largest_below {
         if (right && most < right->*Largest) most = right->*Largest;
         return std::exchange(record.*Largest, most) != most;
     }
+    template <class Record>
+    static bool gained(Record &ancestor, const Record &added) noexcept {
+        if (!(ancestor.*Largest < added.*Value)) return false;
+        return ancestor.*Largest = added.*Value, true;
+    }
 };
 
 // Intervals [key, End) of a tree of numeric keys: the largest End below
@@ -328,6 +347,20 @@ template <auto End, auto LargestEnd>
 struct interval_ends : largest_below<End, LargestEnd> {};
 
 namespace detail {
+template <class Summary, class Record, class = void>
+inline constexpr bool has_gained_v = false;
+template <class Summary, class Record>
+inline constexpr bool
+    has_gained_v<Summary, Record,
+                 std::void_t<decltype(Summary::gained(std::declval<Record &>(),
+                                                      std::declval<const Record &>()))>> = true;
+template <class Summary, class Record, class = void>
+inline constexpr bool has_lost_v = false;
+template <class Summary, class Record>
+inline constexpr bool has_lost_v<Summary, Record,
+                                 std::void_t<decltype(Summary::lost(
+                                     std::declval<Record &>(), std::declval<const Record &>()))>> =
+    true;
 template <class Summary>
 inline constexpr bool sized_v = false;
 template <auto Size>
@@ -355,6 +388,18 @@ class tree {
                 return Summary::summarize(*record_at(n), record_of(n->left), record_of(n->right));
             else
                 return static_cast<void>(n), false;
+        }
+        static bool gained(tarn_node *n, const tarn_node *added) noexcept {
+            if constexpr (detail::has_gained_v<Summary, Record>)
+                return Summary::gained(*record_at(n), *record_at(const_cast<tarn_node *>(added)));
+            else
+                return static_cast<void>(added), refresh(n);
+        }
+        static bool lost(tarn_node *n, const tarn_node *removed) noexcept {
+            if constexpr (detail::has_lost_v<Summary, Record>)
+                return Summary::lost(*record_at(n), *record_at(const_cast<tarn_node *>(removed)));
+            else
+                return static_cast<void>(removed), refresh(n);
         }
     };
     using core_hook = std::conditional_t<summarised, summary_hook, detail::no_hook>;
@@ -817,10 +862,19 @@ class tree {
     // high, each in O(log n).
     Record *nth(std::size_t k) const noexcept {
         static_assert(detail::sized_v<Summary>, "nth needs tarn::subtree_size");
-        for (tarn_node *n = head_.root; n;) {
-            const std::size_t below = size_of(n->left);
-            if (k == below) return record_at(n);
-            n = k < below ? n->left : (k -= below + 1, n->right);
+        // The way down is a coin toss per level: a conditional move, not a
+        // branch, and the right child is fetched while the left one's size
+        // is read.
+        for (tarn_node *n = head_.root, *unused = nullptr; n;) {
+            tarn_node *const left = n->left, *const right = n->right;
+            __builtin_prefetch(right ? right : n); // not NULL: that costs a page walk
+            const std::size_t below = size_of(left);
+            bool equal;
+            tarn_node *const next =
+                detail::keep_unless_above(k, below, n, unused, left, right, equal);
+            if (equal) return record_at(n);
+            k -= (below + 1) & (std::size_t(0) - std::size_t(k > below));
+            n = next;
         }
         return nullptr;
     }
@@ -828,8 +882,13 @@ class tree {
         static_assert(detail::sized_v<Summary>, "rank needs tarn::subtree_size");
         const tarn_node *n = &(record.*Node);
         std::size_t r = size_of(n->left);
-        for (; n->parent; n = n->parent)
-            if (n->parent->right == n) r += size_of(n->parent->left) + 1;
+        // Counts p and its left subtree when n is p's right child, without a
+        // branch on that coin toss: when n is the left child, the size read
+        // is n's own, already in cache, and masked off.
+        for (const tarn_node *p = n->parent; p; n = p, p = p->parent) {
+            const tarn_node *const left = p->left;
+            r += (size_of(left) + 1) & (std::size_t(0) - std::size_t(left != n));
+        }
         return r;
     }
     std::size_t count(const key_type &low, const key_type &high) const noexcept {

@@ -37,6 +37,16 @@ struct largest_key {
         uint8_t largest = uint8_t(std::max({int(r.key), of(n->left), of(n->right)}));
         return std::exchange(r.largest, largest) != largest;
     }
+    // By the difference, as a summary may above what a change restructured:
+    // wrong below it, which the check after every step would see.
+    static bool gained(tarn_node *n, const tarn_node *added) {
+        Rec &r = *reinterpret_cast<Rec *>(n);
+        const uint8_t key = reinterpret_cast<const Rec *>(added)->key;
+        return key > r.largest && (r.largest = key, true);
+    }
+    static bool lost(tarn_node *n, const tarn_node *removed) {
+        return reinterpret_cast<const Rec *>(removed)->key >= of(n) && refresh(n);
+    }
 };
 
 // Whether every node's summary is its subtree's.

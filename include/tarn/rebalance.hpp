@@ -23,14 +23,21 @@ namespace tarn::detail {
 // held the summary of its subtree before the change, so one that stays
 // leaves its ancestors right; at or below `through` a summary may be stale
 // (a node linked anew keeps whatever its record held), so none ends the
-// climb there.
+// climb there. Above `through`, each subtree differs from before by what
+// the change added or took away, so `adjust` may update a summary by that
+// difference (Hook::gained, Hook::lost) instead of reading both children.
+template <class Hook, class Adjust>
+inline void refresh_upwards(tarn_node *low, const tarn_node *through, Adjust adjust) noexcept {
+    tarn_node *n = low;
+    for (bool passed = false; n && !passed; n = n->parent) {
+        Hook::refresh(n);
+        passed = n == through;
+    }
+    while (n && adjust(n)) n = n->parent;
+}
 template <class Hook>
 inline void refresh_upwards(tarn_node *low, const tarn_node *through) noexcept {
-    bool above = false;
-    for (tarn_node *n = low; n; n = n->parent) {
-        if (!Hook::refresh(n) && above) return;
-        above = above || n == through;
-    }
+    refresh_upwards<Hook>(low, through, [](tarn_node *n) { return Hook::refresh(n); });
 }
 
 // p's subtree on side S grew by one level and p was already heavy there:
@@ -92,7 +99,8 @@ inline void link_at(tarn_head &head, tarn_node *node, tarn_node *parent, side s)
     child_link(parent, s) = node;
     node->parent = parent;
     tarn_node *top = retrace_after_growth<Hook>(head, node);
-    if constexpr (Hook::active) refresh_upwards<Hook>(node, top);
+    if constexpr (Hook::active)
+        refresh_upwards<Hook>(node, top, [node](tarn_node *n) { return Hook::gained(n, node); });
     static_cast<void>(top);
 }
 
@@ -221,9 +229,12 @@ inline void unlink(tarn_head &head, tarn_node *node) noexcept {
     if constexpr (Hook::active) {
         // The successor now holds other records below it than before: the
         // climb passes it, from where the splice took a node away.
-        if (spliced == node) return refresh_upwards<Hook>(p, top);
+        // Above both, a subtree lost node and nothing else.
+        const auto lost = [node](tarn_node *n) { return Hook::lost(n, node); };
+        if (spliced == node) return refresh_upwards<Hook>(p, top, lost);
         if (top == node) top = spliced;
-        refresh_upwards<Hook>(p == node ? spliced : p, top ? higher_of(top, spliced) : nullptr);
+        refresh_upwards<Hook>(p == node ? spliced : p, top ? higher_of(top, spliced) : nullptr,
+                              lost);
     }
 }
 

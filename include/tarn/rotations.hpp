@@ -23,11 +23,17 @@ namespace tarn::detail {
 // from n and its children, and says whether it changed. The changes call it
 // on every node whose subtree they changed, children before parents, and
 // end the climb to the root at the first node above all they restructured
-// whose summary stayed as it was. With active false nothing is called, and
-// no code is left of it.
+// whose summary stayed as it was. Above that point a subtree only gained
+// the linked node or lost the unlinked one: there gained(n, added) and
+// lost(n, removed) update n's summary by that difference, or refresh it,
+// and say whether it changed. A size then moves by one without reading a
+// child, which on a large tree is a cache miss per level. With active
+// false nothing is called, and no code is left of it.
 struct no_hook {
     static constexpr bool active = false;
     static bool refresh(tarn_node *) noexcept { return false; }
+    static bool gained(tarn_node *, const tarn_node *) noexcept { return false; }
+    static bool lost(tarn_node *, const tarn_node *) noexcept { return false; }
 };
 
 // The balance code that names side S as the taller one.
