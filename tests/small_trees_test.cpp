@@ -26,26 +26,37 @@ struct Rec {
     tarn_node node;
     uint8_t key;
     uint8_t largest; // key in its subtree, kept by the hook
+    uint8_t odd;     // keys in its subtree, likewise
 };
 
-// A summary that often stays as it was, so the climbs stop early.
+// A summary that often stays as it was, so the climbs stop early (an even
+// key not the largest), and that counts, so a record taken in twice shows.
 struct largest_key {
     static constexpr bool active = true;
-    static int of(const tarn_node *n) { return n ? reinterpret_cast<const Rec *>(n)->largest : -1; }
+    static const Rec *rec(const tarn_node *n) { return reinterpret_cast<const Rec *>(n); }
+    static int largest(const tarn_node *n) { return n ? rec(n)->largest : -1; }
+    static int odd(const tarn_node *n) { return n ? rec(n)->odd : 0; }
     static bool refresh(tarn_node *n) {
         Rec &r = *reinterpret_cast<Rec *>(n);
-        uint8_t largest = uint8_t(std::max({int(r.key), of(n->left), of(n->right)}));
-        return std::exchange(r.largest, largest) != largest;
+        const Rec was = r;
+        r.largest = uint8_t(std::max({int(r.key), largest(n->left), largest(n->right)}));
+        r.odd = uint8_t((r.key & 1) + odd(n->left) + odd(n->right));
+        return r.largest != was.largest || r.odd != was.odd;
     }
     // By the difference, as a summary may above what a change restructured:
     // wrong below it, which the check after every step would see.
     static bool gained(tarn_node *n, const tarn_node *added) {
         Rec &r = *reinterpret_cast<Rec *>(n);
-        const uint8_t key = reinterpret_cast<const Rec *>(added)->key;
-        return key > r.largest && (r.largest = key, true);
+        const uint8_t key = rec(added)->key;
+        r.odd = uint8_t(r.odd + (key & 1));
+        return key > r.largest ? (r.largest = key, true) : (key & 1) != 0;
     }
     static bool lost(tarn_node *n, const tarn_node *removed) {
-        return reinterpret_cast<const Rec *>(removed)->key >= of(n) && refresh(n);
+        Rec &r = *reinterpret_cast<Rec *>(n);
+        const uint8_t key = rec(removed)->key;
+        if (key >= r.largest) return refresh(n);
+        r.odd = uint8_t(r.odd - (key & 1));
+        return (key & 1) != 0;
     }
 };
 
@@ -68,7 +79,7 @@ struct Small : Tree {
     tarn_tests::TreeCheck check;
 
     void clear() {
-        for (uint8_t k = 0; k < 8; k++) recs[k] = {{}, k, 0}, linked[k] = false;
+        for (uint8_t k = 0; k < 8; k++) recs[k] = {{}, k, 0, 0}, linked[k] = false;
         head = {}, tarn_init(&head, 1, offsetof(Rec, key), nullptr, nullptr);
     }
     // Links or unlinks key's record, then checks: the first failure, or nullptr.
@@ -163,7 +174,7 @@ struct Parts {
         tarn_head h{};
         for (uint8_t k : order) {
             Rec &r = recs[first / 2 + k];
-            r = {{}, uint8_t(first + 2 * k), 0};
+            r = {{}, uint8_t(first + 2 * k), 0, 0};
             tarn::detail::insert<largest_key>(h, &r.node, offsetof(Rec, key),
                                               tarn::detail::word_order<uint8_t>(&r.key));
         }

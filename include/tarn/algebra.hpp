@@ -60,7 +60,7 @@ inline subtree join_down(subtree tall, tarn_node *k, subtree low) noexcept {
     k->balance = h > low.height ? heavy(other(S)) : TARN_BAL_EQ;
     tarn_head local{};
     local.root = tall.top;
-    const bool grew = !retrace_after_growth<Hook>(local, k);
+    const bool grew = !retrace_after_growth<Hook>(local, k).top;
     if constexpr (Hook::active) refresh_upwards<Hook>(k, nullptr);
     return {local.root, tall.height + grew};
 }

@@ -63,25 +63,60 @@ template <side S, class Hook>
         if (!p->left && !p->right && p->balance != TARN_BAL_EQ) std::abort();
 }
 
+// Where a climb after growth stopped: the top of the subtree (NULL when the
+// whole tree grew), and how many rotations lifted that top into place.
+struct growth_end {
+    tarn_node *top;
+    int rotations;
+};
+
 // node's subtree grew by one level (a node linked as a leaf, or a tree
 // joined in): climbs while subtrees grow, with at most one single or double
 // rotation. The side that grew is named by its balance code, computed
-// rather than branched on: it is a coin toss per level. Gives the top of
-// the subtree where the climb stopped, or NULL when the whole tree grew.
+// rather than branched on: it is a coin toss per level.
 template <class Hook>
-inline tarn_node *retrace_after_growth(tarn_head &head, tarn_node *node) noexcept {
+inline growth_end retrace_after_growth(tarn_head &head, tarn_node *node) noexcept {
     for (tarn_node *c = node, *p = node->parent; p; c = p, p = p->parent) {
         std::uint32_t grown = p->right == c ? TARN_BAL_RH : TARN_BAL_LH;
         if (p->balance == TARN_BAL_EQ) {
             p->balance = grown;
             continue;
         }
-        if (p->balance != grown) return p->balance = TARN_BAL_EQ, p;
+        if (p->balance != grown) return p->balance = TARN_BAL_EQ, growth_end{p, 0};
         on_side(side(grown == TARN_BAL_RH),
                 [&](auto d) { fix_heavy_side<decltype(d)::value, Hook>(head, p); });
-        return p->parent; // the node lifted over p
+        // The node lifted over p: c after a single rotation. Nothing is
+        // computed of the count where no hook reads it.
+        return {p->parent, p->parent == c ? 1 : 2};
     }
-    return nullptr;
+    return {nullptr, 0};
+}
+
+// The climb after linking node, whose own summary was refreshed before the
+// retrace. Every ancestor of node then holds its subtree's summary but for
+// node, and takes it by Hook::gained, reading no other child, except where
+// a rotation changed a node's children: the top it lifted, and after a
+// double rotation the top's child on node's side, which the rotation
+// refreshed from a child that may or may not have held node (it holds it
+// when it is node). Those two are refreshed from their children, which are
+// in cache. Below the top a rearranged subtree lies ahead, so none there
+// ends the climb.
+template <class Hook>
+inline void refresh_after_link(tarn_node *node, growth_end end) noexcept {
+    tarn_node *n = node;
+    if (n != end.top) { // a double rotation may lift node itself
+        for (n = n->parent; n != end.top; n = n->parent)
+            if (end.rotations == 2 && n->parent == end.top)
+                Hook::refresh(n);
+            else
+                Hook::gained(n, node);
+        if (!n) return;
+    }
+    if (end.rotations)
+        Hook::refresh(n);
+    else
+        Hook::gained(n, node);
+    while ((n = n->parent) && Hook::gained(n, node)) continue;
 }
 
 // Links node, whose five fields are zero, as parent's child on side s (the
@@ -91,17 +126,16 @@ template <class Hook = no_hook>
 inline void link_at(tarn_head &head, tarn_node *node, tarn_node *parent, side s) noexcept {
     node->in_tree = 1;
     head.count++;
+    if constexpr (Hook::active) Hook::refresh(node);
     if (!parent) {
         head.root = node;
-        if constexpr (Hook::active) Hook::refresh(node);
         return;
     }
     child_link(parent, s) = node;
     node->parent = parent;
-    tarn_node *top = retrace_after_growth<Hook>(head, node);
-    if constexpr (Hook::active)
-        refresh_upwards<Hook>(node, top, [node](tarn_node *n) { return Hook::gained(n, node); });
-    static_cast<void>(top);
+    const growth_end end = retrace_after_growth<Hook>(head, node);
+    if constexpr (Hook::active) refresh_after_link<Hook>(node, end);
+    static_cast<void>(end);
 }
 
 // Where insertion's descent under order ends in head's tree (not empty),
