@@ -59,7 +59,7 @@
 #include "tarn/algebra.hpp"
 #include "tarn/batch.hpp"
 #include "tarn/build.hpp"
-#include "tarn/rebalance.hpp"
+#include "tarn/removal.hpp"
 #include "tarn/searches.hpp"
 
 // What a build without NDEBUG stops: one line naming the call and the

@@ -11,7 +11,7 @@
 #ifndef TARN_ALGEBRA_HPP
 #define TARN_ALGEBRA_HPP
 
-#include "rebalance.hpp"
+#include "removal.hpp"
 
 namespace tarn::detail {
 

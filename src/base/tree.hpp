@@ -10,7 +10,7 @@
 
 #include "tarn.h"
 #include "tarn/batch.hpp"
-#include "tarn/rebalance.hpp"
+#include "tarn/removal.hpp"
 #include "tarn/searches.hpp"
 
 #define TARN_EXPORT extern "C" __attribute__((visibility("default")))

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Removal by node: the core's unlink (tarn/rebalance.hpp) behind the
+// Removal by node: the core's unlink (tarn/removal.hpp) behind the
 // checks. No comparator is called.
 #include "base/checked.hpp"
 
