@@ -196,6 +196,37 @@ TEST(CppTree, BurstsLeaveTheTreeSingleInsertsLeave) {
     EXPECT_TRUE(shape(one) == shape(many) && one.size() == many.size());
 }
 
+// A caller's summary in its general form, summarize alone: every climb
+// recomputes it (the ready ones adjust by the record gained or lost, which
+// the harness covers). Each record's sum is checked against its subtree's.
+TEST(CppTree, ASummaryWithSummarizeAloneStaysRight) {
+    struct Summed {
+        tarn::hook link;
+        uint32_t key;
+        uint64_t sum; // of the keys below, its own included
+    };
+    struct key_sum {
+        static bool summarize(Summed &r, const Summed *left, const Summed *right) noexcept {
+            const uint64_t sum = r.key + (left ? left->sum : 0) + (right ? right->sum : 0);
+            return std::exchange(r.sum, sum) != sum;
+        }
+    };
+    using Tree = tarn::tree<Summed, &Summed::link, &Summed::key, tarn::order_by<uint32_t>, key_sum>;
+    auto sum_of = [](tarn_node *n, auto &self) -> uint64_t {
+        if (!n) return 0;
+        const uint64_t sum = Tree::record_of(n)->key + self(n->left, self) + self(n->right, self);
+        return sum == Tree::record_of(n)->sum ? sum : ~uint64_t(0) / 2; // spoils the total
+    };
+    std::vector<Summed> records(3000);
+    Tree tree;
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < records.size(); i++)
+        total += records[i].key = i * 2654435761u % 100000, tree.insert(records[i]);
+    EXPECT_EQ(sum_of(tree.head()->root, sum_of), total);
+    for (size_t i = 0; i < records.size(); i += 2) total -= records[i].key, tree.erase(records[i]);
+    EXPECT_EQ(sum_of(tree.head()->root, sum_of), total);
+}
+
 int g_comparisons;
 struct CountingOrder {
     static uint32_t compare(const void *tree_side, const void *probe) noexcept {
