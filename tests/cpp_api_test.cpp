@@ -157,7 +157,7 @@ TEST(CppTree, BatchesAnswerAsSingleCallsOnAPrimaryReinitialisedToAPrefix) {
 // floors found by interleaved descents: the same tree, shape and balance
 // codes included, and the same answers as single inserts in the same order,
 // with keys repeated within a burst, already linked, next to one another
-// and far apart.
+// and far apart; the bursts through the descriptor likewise.
 TEST(CppTree, BurstsLeaveTheTreeSingleInsertsLeave) {
     struct Wide {
         tarn::hook link;
@@ -173,7 +173,10 @@ TEST(CppTree, BurstsLeaveTheTreeSingleInsertsLeave) {
         singles[i].key = bursts[i].key = key, burst.push_back(&bursts[i]);
         one.insert(singles[i]);
         if (burst.size() == 64 || i + 1 == singles.size() || i < 20000) {
-            many.insert(burst.data(), burst.size(), linked);
+            if (i % 128 < 64) // and through the C-owned descriptor, by its warmed paths
+                many.insert(burst.data(), burst.size(), linked);
+            else
+                Tree::insert(*many.head(), burst.data(), burst.size(), linked);
             for (size_t j = 0; j < burst.size(); j++) {
                 const size_t at = size_t(burst[j] - bursts.data());
                 EXPECT_TRUE(linked[j] == Tree::is_linked(*burst[j]) &&
