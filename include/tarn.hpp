@@ -600,12 +600,16 @@ class tree {
         TARN_EXPECT(is_linked(record), "tarn::tree::reposition", "the record is not linked");
         tarn_node *node = node_of(record);
         const auto order = bind(key_address(record));
-        tarn_node *after = detail::step<side::right, false>(node);
-        if (after && order(key_of(after)) != TARN_CMP_GREATER)
-            return move_near<side::right>(record, after, order);
-        tarn_node *before = detail::step<side::left, false>(node);
-        if (before && order(key_of(before)) != TARN_CMP_LESS)
-            return move_near<side::left>(record, before, order);
+        if (tarn_node *after = detail::step<side::right, false>(node)) {
+            const std::uint32_t code = order(key_of(after));
+            if (code == TARN_CMP_EQUAL) return unlink(node), false;
+            if (code == TARN_CMP_LESS) return move_beyond<side::right>(record, after, order);
+        }
+        if (tarn_node *before = detail::step<side::left, false>(node)) {
+            const std::uint32_t code = order(key_of(before));
+            if (code == TARN_CMP_EQUAL) return unlink(node), false;
+            if (code == TARN_CMP_GREATER) return move_beyond<side::left>(record, before, order);
+        }
         if constexpr (summarised) detail::refresh_upwards<core_hook>(node, node);
         return true;
     }
@@ -1227,28 +1231,52 @@ class tree {
         return record_at(n)->*Summary::largest;
     }
 
-    // record's new key lies beyond `from`, its old neighbour on side S, or
-    // is from's: steps on to the gap where the key belongs, a few nodes at
-    // most, then unlinks record and links it there, at the one free link
-    // between the gap's two nodes; farther, it descends from the root.
+    // The gap a key falls in, found by steps from `near`, a linked node the
+    // key lies beyond on side S (NULL: none, the steps start at the
+    // outermost node on the other side): the two nodes around it (`far`
+    // NULL past the end), else the node holding the key, else, after
+    // `steps_near` nodes compared, neither (`near` NULL): farther keys take
+    // a descent.
+    static constexpr int steps_near = 8;
+    struct key_gap {
+        tarn_node *near, *far, *equal;
+    };
     template <side S, class Bound>
-    bool move_near(Record &record, tarn_node *from, const Bound &order) noexcept {
+    key_gap step_to_gap(tarn_node *near, const Bound &order) const noexcept {
         constexpr std::uint32_t beyond = S == side::right ? TARN_CMP_LESS : TARN_CMP_GREATER;
-        tarn_node *passed = nullptr, *at = from;
-        for (int steps = 0; at && steps < 8; steps++) {
-            const std::uint32_t code = order(key_of(at));
-            if (code == TARN_CMP_EQUAL) return unlink(node_of(record)), false;
+        tarn_node *far =
+            near ? detail::step<S, false>(near) : detail::outermost<other(S)>(head_.root);
+        for (int steps = 0; far; steps++) {
+            const std::uint32_t code = order(key_of(far));
+            if (code == TARN_CMP_EQUAL) return {nullptr, nullptr, far};
             if (code != beyond) break;
-            passed = at, at = detail::step<S, false>(at);
+            if (steps + 1 == steps_near) return {nullptr, nullptr, nullptr};
+            near = far, far = detail::step<S, false>(far);
         }
+        return {near, far, nullptr};
+    }
+    // Links record at the gap, in its one free link, which is where insert
+    // would link it; without a gap, where a descent finds room. Gives NULL,
+    // or the node whose key blocks the record.
+    template <side S>
+    tarn_node *link_at_gap(Record &record, const key_gap &g) noexcept {
+        if (g.equal) return g.equal;
+        if (!g.near && !g.far) return link_by_key(record);
+        const detail::free_link l = S == side::right ? detail::free_link_between(g.near, g.far)
+                                                     : detail::free_link_between(g.far, g.near);
+        link(record, l.parent, l.at);
+        return nullptr;
+    }
+
+    // record's new key lies beyond `near`, its old neighbour on side S:
+    // steps on to the gap where the key belongs, a few nodes at most, then
+    // unlinks record and links it there; farther, by a descent. Unlinking
+    // record leaves the gap's two nodes neighbours, since record is neither.
+    template <side S, class Bound>
+    bool move_beyond(Record &record, tarn_node *near, const Bound &order) noexcept {
+        const key_gap g = step_to_gap<S>(near, order);
         unlink(node_of(record));
-        if (passed &&
-            (!at || order(key_of(at)) == (S == side::right ? TARN_CMP_GREATER : TARN_CMP_LESS))) {
-            const detail::free_link gap = S == side::right ? detail::free_link_between(passed, at)
-                                                           : detail::free_link_between(at, passed);
-            return link(record, gap.parent, gap.at), true;
-        }
-        return link_by_key(record) == nullptr;
+        return link_at_gap<S>(record, g) == nullptr;
     }
 
     // Whether head is a primary set up as this type sets up its own, whose
@@ -1287,18 +1315,7 @@ class tree {
     tarn_node *link_after(Record &record, tarn_node *from) noexcept {
         const auto order = bind(key_address(record));
         if (from && order(key_of(from)) == TARN_CMP_EQUAL) return from;
-        tarn_node *after = from ? detail::step<side::right, false>(from)
-                                : detail::outermost<side::left>(head_.root);
-        for (int steps = 0; after; steps++) {
-            const std::uint32_t code = order(key_of(after));
-            if (code == TARN_CMP_EQUAL) return after;
-            if (code == TARN_CMP_GREATER) break;
-            if (steps == 8) return link_by_key(record);
-            from = after, after = detail::step<side::right, false>(after);
-        }
-        const detail::free_link gap = detail::free_link_between(from, after);
-        link(record, gap.parent, gap.at);
-        return nullptr;
+        return link_at_gap<side::right>(record, step_to_gap<side::right>(from, order));
     }
 
     // Runs the insertion descents of a burst interleaved, for their paths'
